@@ -1,0 +1,33 @@
+#include "AsciiText.h"
+
+#include <QChar>
+#include <QString>
+
+namespace {
+
+char asciiFor(QChar c)
+{
+    if (c.unicode() < 0x80)
+        return char(c.unicode());
+    if (c.decompositionTag() == QChar::Canonical) {
+        // The first character of a canonical decomposition is the base letter; decompose again for letters
+        // that carry two marks (ệ → ẹ → e).
+        QChar base = c.decomposition().at(0);
+        while (base.unicode() >= 0x80 && base.decompositionTag() == QChar::Canonical)
+            base = base.decomposition().at(0);
+        if (base.unicode() < 0x80 && base.isLetter())
+            return char(base.unicode());
+    }
+    return '?';
+}
+
+} // namespace
+
+QByteArray toLossyAscii(QStringView text)
+{
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    char *out = bytes.data();
+    for (const QChar c : text)
+        *out++ = c.unicode() < 0x80 ? char(c.unicode()) : asciiFor(c);
+    return bytes;
+}
