@@ -1,0 +1,37 @@
+#pragma once
+
+#include "PropertyList.h"
+
+#include <QHash>
+#include <QSet>
+#include <QString>
+
+// The body of a song list: every track of the library that the handset can play, or only those of its device
+// playlist, one line each in the library's order. Pure: library in, text out, with the track index it fills.
+class SongListBuilder
+{
+public:
+    using TrackIndex = QHash<QString, QString>; // track ID text → Location text as the library holds it
+
+    // "blackberry" for the device value "bb10" exactly, "playbook" for anything else or nothing.
+    static QString wantedPlaylistName(const QString &deviceValue);
+
+    // The first playlist whose lower-cased name is the wanted one; for "blackberry", else the first
+    // "playbook". Absent when there is none.
+    static PlistValue choosePlaylist(const PlistValue &playlists, const QString &wantedName);
+
+    // The track ID texts of the playlist's items. Empty means no filter.
+    static QSet<QString> playlistFilter(const PlistValue &playlist);
+
+    // Not disabled, a local file, with one of the extensions the handsets play.
+    static bool isPlayable(const PlistValue &track);
+
+    // The track's ID the way the list and the index write it: its "Track ID" as a 32-bit decimal.
+    static QString trackIdText(const PlistValue &value);
+
+    // Fills `index` with the listed songs as it goes (it is not cleared first).
+    static QString build(const PlistValue &library, const QString &deviceValue, TrackIndex &index);
+
+    // "&", ">" and "<" as entities ("&" first), then white space trimmed from both ends.
+    static QString xmlEncode(const QString &text);
+};

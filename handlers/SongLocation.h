@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+// The "Location" of a track, as iTunes writes it: a file URL with the path's bytes percent-encoded as UTF-8.
+// Older libraries name the local host ("file://localhost/Users/…"), newer ones leave it empty
+// ("file:///Users/…"); both mean a file on this computer.
+namespace SongLocation {
+
+bool isLocalFile(QStringView location);
+
+// The file's absolute path, percent escapes decoded ("+" stays "+"); nothing when the escapes are not UTF-8.
+std::optional<QString> filePath(QStringView location);
+
+// The text after the last "/", decoded; as it stands when its escapes are not UTF-8.
+QString fileName(QStringView location);
+
+// Percent escapes decoded as UTF-8; nothing for a malformed escape or bytes that are not UTF-8.
+std::optional<QString> percentDecoded(QStringView text);
+
+} // namespace SongLocation
