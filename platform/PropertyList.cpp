@@ -1,0 +1,286 @@
+#include "PropertyList.h"
+
+#include "BinaryPropertyListReader.h"
+#include "PropertyListDocument.h"
+#include "XmlPropertyListReader.h"
+
+#include <QFile>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+// Read in pieces from devices that cannot be mapped, so a never-ending one stops at the size limit.
+constexpr qint64 kReadChunkBytes = qint64(1) << 20;
+
+bool isAsciiOnly(QLatin1StringView text)
+{
+    for (const char c : text) {
+        if (uchar(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+// Raw text that needs no decoding and UTF-8 keys: equal bytes mean equal text for an ASCII key.
+bool rawKeyEquals(QByteArrayView raw, QLatin1StringView key)
+{
+    return raw.size() == key.size() && std::memcmp(raw.data(), key.data(), size_t(key.size())) == 0;
+}
+
+QString nodeText(const PropertyListDocument &doc, const PlistNode &node)
+{
+    if (node.flags & PlistNode::SideString)
+        return doc.sideStrings[node.a];
+    if (node.flags & PlistNode::NeedsDecoding)
+        return QString::fromUtf8(XmlPropertyListReader::decodeText(doc.rawText(node)));
+    return QString::fromUtf8(doc.rawText(node));
+}
+
+bool keyEquals(const PropertyListDocument &doc, const PlistNode &keyNode, QLatin1StringView key, bool asciiKey)
+{
+    if (asciiKey && !(keyNode.flags & (PlistNode::NeedsDecoding | PlistNode::SideString)))
+        return rawKeyEquals(doc.rawText(keyNode), key);
+    return nodeText(doc, keyNode) == key;
+}
+
+// Cocoa's integerValue of a string: optional leading whitespace and sign, then decimal digits up to the first
+// other character; saturates instead of overflowing.
+qint64 leadingInteger(QByteArrayView text)
+{
+    const char *p = text.begin();
+    const char *end = text.end();
+    while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f'))
+        ++p;
+    bool negative = false;
+    if (p < end && (*p == '-' || *p == '+'))
+        negative = *p++ == '-';
+    const quint64 limit = negative ? quint64(1) << 63 : (quint64(1) << 63) - 1;
+    quint64 magnitude = 0;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+        const quint64 digit = quint64(*p - '0');
+        magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
+    }
+    return negative ? qint64(0 - magnitude) : qint64(magnitude);
+}
+
+qint64 truncatedInteger(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    constexpr double kTwoTo63 = 9223372036854775808.0;
+    if (value >= kTwoTo63)
+        return std::numeric_limits<qint64>::max();
+    if (value <= -kTwoTo63)
+        return std::numeric_limits<qint64>::min();
+    return qint64(value);
+}
+
+// Appends up to `limit` bytes from the device; false if there were more or reading failed.
+bool readCapped(QIODevice &device, qint64 limit, QByteArray &out)
+{
+    for (;;) {
+        const qint64 room = std::min(kReadChunkBytes, limit + 1 - out.size());
+        const qsizetype start = out.size();
+        out.resize(start + room);
+        const qint64 got = device.read(out.data() + start, room);
+        if (got < 0)
+            return false;
+        out.resize(start + got);
+        if (out.size() > limit)
+            return false;
+        if (got == 0 && (device.atEnd() || !device.waitForReadyRead(-1)))
+            return true;
+    }
+}
+
+// Reads a whole regular file into memory: on this kind of machine that is faster than mapping it (every mapped
+// page faults once per parse), and a file that is rewritten meanwhile cannot crash us the way a mapping can.
+bool readRegularFile(PropertyListDocument &doc, QFile &file)
+{
+    const qint64 size = file.size();
+    if (size > kMaxPlistFileBytes)
+        return false;
+    doc.fileBytes.resize(size_t(size));
+    qint64 got = 0;
+    while (got < size) {
+        const qint64 n = file.read(doc.fileBytes.data() + got, size - got);
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    doc.fileBytes.resize(size_t(got)); // shorter if the file shrank meanwhile: then it fails to parse
+    doc.bytes = doc.fileBytes.data();
+    doc.size = got;
+    return true;
+}
+
+bool loadFile(PropertyListDocument &doc, QFile &file)
+{
+    if (!file.isSequential())
+        return readRegularFile(doc, file);
+    if (!readCapped(file, kMaxPlistFileBytes, doc.arrayBytes))
+        return false;
+    doc.bytes = doc.arrayBytes.constData();
+    doc.size = doc.arrayBytes.size();
+    return true;
+}
+
+} // namespace
+
+const PlistNode &PlistValue::node() const
+{
+    return m_doc->nodes[m_index];
+}
+
+PlistValue::Type PlistValue::type() const
+{
+    if (!m_doc)
+        return Type::Absent;
+    switch (node().kind) {
+    case PlistNode::Dictionary: return Type::Dictionary;
+    case PlistNode::Array: return Type::Array;
+    case PlistNode::String:
+    case PlistNode::Key: return Type::String;
+    case PlistNode::Integer: return Type::Integer;
+    case PlistNode::Real: return Type::Real;
+    case PlistNode::True:
+    case PlistNode::False: return Type::Boolean;
+    case PlistNode::Date: return Type::Date;
+    case PlistNode::Data: return Type::Data;
+    }
+    return Type::Absent;
+}
+
+PlistValue PlistValue::value(QLatin1StringView key) const
+{
+    if (!isDictionary())
+        return {};
+    const PlistNode &dictionary = node();
+    const bool asciiKey = isAsciiOnly(key);
+    for (quint32 i = 0; i < dictionary.b; i += 2) {
+        if (keyEquals(*m_doc, m_doc->nodes[dictionary.a + i], key, asciiKey))
+            return PlistValue(m_doc, dictionary.a + i + 1);
+    }
+    return {};
+}
+
+bool PlistValue::contains(QLatin1StringView key) const
+{
+    return !value(key).isAbsent();
+}
+
+qsizetype PlistValue::count() const
+{
+    switch (type()) {
+    case Type::Dictionary: return node().b / 2;
+    case Type::Array: return node().b;
+    default: return 0;
+    }
+}
+
+PlistValue PlistValue::at(qsizetype i) const
+{
+    if (!isArray() || i < 0 || i >= count())
+        return {};
+    return PlistValue(m_doc, node().a + quint32(i));
+}
+
+QString PlistValue::keyAt(qsizetype i) const
+{
+    if (!isDictionary() || i < 0 || i >= count())
+        return {};
+    return nodeText(*m_doc, m_doc->nodes[node().a + quint32(2 * i)]);
+}
+
+PlistValue PlistValue::valueAt(qsizetype i) const
+{
+    if (!isDictionary() || i < 0 || i >= count())
+        return {};
+    return PlistValue(m_doc, node().a + quint32(2 * i + 1));
+}
+
+QString PlistValue::toString() const
+{
+    if (!isString())
+        return {};
+    return nodeText(*m_doc, node());
+}
+
+QByteArray PlistValue::toUtf8() const
+{
+    if (!isString())
+        return {};
+    const PlistNode &n = node();
+    if (n.flags & PlistNode::SideString)
+        return m_doc->sideStrings[n.a].toUtf8();
+    if (n.flags & PlistNode::NeedsDecoding)
+        return XmlPropertyListReader::decodeText(m_doc->rawText(n));
+    return m_doc->rawText(n).toByteArray();
+}
+
+bool PlistValue::isEmptyString() const
+{
+    if (!isString())
+        return false;
+    const PlistNode &n = node();
+    if (n.flags & PlistNode::SideString)
+        return m_doc->sideStrings[n.a].isEmpty();
+    if (n.flags & PlistNode::NeedsDecoding)
+        return XmlPropertyListReader::decodeText(m_doc->rawText(n)).isEmpty();
+    return n.b == 0;
+}
+
+qint64 PlistValue::toInteger() const
+{
+    switch (type()) {
+    case Type::Integer: return qint64(node().inlineBits());
+    case Type::Real: return truncatedInteger(std::bit_cast<double>(node().inlineBits()));
+    case Type::Boolean: return node().kind == PlistNode::True ? 1 : 0;
+    case Type::String: {
+        const PlistNode &n = node();
+        if (n.flags & (PlistNode::NeedsDecoding | PlistNode::SideString))
+            return leadingInteger(toUtf8());
+        return leadingInteger(m_doc->rawText(n));
+    }
+    default: return 0;
+    }
+}
+
+std::optional<PropertyList> PropertyList::readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return std::nullopt;
+    auto doc = std::make_shared<PropertyListDocument>();
+    if (!loadFile(*doc, file))
+        return std::nullopt;
+    return parse(std::move(doc));
+}
+
+std::optional<PropertyList> PropertyList::readData(const QByteArray &bytes)
+{
+    if (bytes.size() > kMaxPlistFileBytes)
+        return std::nullopt;
+    auto doc = std::make_shared<PropertyListDocument>();
+    doc->arrayBytes = bytes;
+    doc->bytes = doc->arrayBytes.constData();
+    doc->size = doc->arrayBytes.size();
+    return parse(std::move(doc));
+}
+
+std::optional<PropertyList> PropertyList::parse(std::shared_ptr<PropertyListDocument> doc)
+{
+    const bool binary = QByteArrayView(doc->bytes, doc->size).startsWith("bplist");
+    if (!(binary ? BinaryPropertyListReader::read(*doc) : XmlPropertyListReader::read(*doc)))
+        return std::nullopt;
+    return PropertyList(std::move(doc));
+}
+
+PlistValue PropertyList::root() const
+{
+    return PlistValue(m_doc.get(), m_doc->root);
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+// Internal to the property-list reader: the parsed form that PlistValue handles point into.
+
+#include "HugePageAllocator.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <vector>
+
+// Nothing real nests deeper than a handful of levels (an iTunes library uses four); the bound keeps a hostile
+// file from exhausting the parse stack.
+inline constexpr int kMaxPlistNestingDepth = 512;
+
+// Offsets and lengths are kept in 32 bits to keep nodes at 12 bytes; a 100,000-track library is about 167 MB,
+// so 1 GiB leaves room for six times that.
+inline constexpr qint64 kMaxPlistFileBytes = qint64(1) << 30;
+
+// One value, 12 bytes, so the ~6 million values of a 100,000-track library stay small. The children of a
+// container are contiguous in the arena; a dictionary's are key, value, key, value, ...
+struct PlistNode
+{
+    enum Kind : quint8 { Dictionary, Array, String, Key, Integer, Real, True, False, Date, Data };
+    enum Flag : quint8 {
+        NeedsDecoding = 1, // the raw XML span holds references, CDATA, comments or CRs
+        SideString = 2,    // `a` indexes PropertyListDocument::sideStrings (binary lists)
+    };
+
+    // String, Key, Date, Data: byte offset of the raw text (or side-string index).  Container: first child.
+    // Integer, Real: low half of the value.
+    quint32 a = 0;
+    // String, Key, Date, Data: raw byte length.  Container: number of child nodes.  Integer, Real: high half.
+    quint32 b = 0;
+    Kind kind = Dictionary;
+    quint8 flags = 0;
+
+    bool isContainer() const { return kind == Dictionary || kind == Array; }
+    quint64 inlineBits() const { return quint64(b) << 32 | a; }
+    void setInlineBits(quint64 bits)
+    {
+        a = quint32(bits);
+        b = quint32(bits >> 32);
+    }
+};
+static_assert(sizeof(PlistNode) == 12);
+
+class PropertyListDocument
+{
+public:
+    // The bytes: a regular file's in `fileBytes`, otherwise in `arrayBytes`.
+    std::vector<char, HugePageAllocator<char>> fileBytes;
+    QByteArray arrayBytes;
+    const char *bytes = nullptr;
+    qsizetype size = 0;
+
+    std::vector<PlistNode, HugePageAllocator<PlistNode>> nodes;
+    std::vector<QString> sideStrings;
+    quint32 root = 0;
+
+    QByteArrayView rawText(const PlistNode &node) const { return QByteArrayView(bytes + node.a, node.b); }
+};

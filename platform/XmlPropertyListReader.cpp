@@ -1,0 +1,770 @@
+#include "XmlPropertyListReader.h"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// Longest reference we accept, e.g. "&#x0010FFFF;"; XML allows endless leading zeros, nobody writes them.
+constexpr qsizetype kMaxReferenceLength = 16;
+// Every element is at least this long ("<key/>"), which bounds the number of nodes a file can produce.
+constexpr qsizetype kShortestElement = 6;
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+const char *skipSpace(const char *p, const char *end)
+{
+    while (p < end && isSpace(*p))
+        ++p;
+    return p;
+}
+
+// Compares short literals byte by byte: the loop unrolls, where memcmp would be a call per tag.
+template <size_t N>
+bool startsWith(const char *p, const char *end, const char (&prefix)[N])
+{
+    if (size_t(end - p) < N - 1)
+        return false;
+    for (size_t i = 0; i < N - 1; ++i) {
+        if (p[i] != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+// Start of the first occurrence of `needle` in [p, end), or nullptr.
+const char *find(const char *p, const char *end, std::string_view needle)
+{
+    const std::string_view haystack(p, size_t(end - p));
+    const size_t at = haystack.find(needle);
+    return at == std::string_view::npos ? nullptr : p + at;
+}
+
+bool isXmlChar(char32_t c)
+{
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD)
+        || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Length of the well-formed UTF-8 encoding of one XML character at p (whose lead byte is >= 0x80), or 0.
+int utf8CharLength(const char *p, const char *end)
+{
+    const auto *u = reinterpret_cast<const unsigned char *>(p);
+    const qsizetype available = end - p;
+    const auto continuation = [&](int i) { return i < available && (u[i] & 0xC0) == 0x80; };
+    const unsigned lead = u[0];
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return continuation(1) ? 2 : 0;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        if (!continuation(1) || !continuation(2))
+            return 0;
+        const char32_t c = (lead & 0x0F) << 12 | (u[1] & 0x3F) << 6 | (u[2] & 0x3F);
+        return c >= 0x800 && isXmlChar(c) ? 3 : 0;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        if (!continuation(1) || !continuation(2) || !continuation(3))
+            return 0;
+        const char32_t c = (lead & 0x07) << 18 | (u[1] & 0x3F) << 12 | (u[2] & 0x3F) << 6 | (u[3] & 0x3F);
+        return c >= 0x10000 && c <= 0x10FFFF ? 4 : 0;
+    }
+    return 0;
+}
+
+// True if [p, end) holds only XML characters in UTF-8.
+bool isCharData(const char *p, const char *end)
+{
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c >= 0x20 && c < 0x80) {
+            ++p;
+        } else if (c >= 0x80) {
+            const int length = utf8CharLength(p, end);
+            if (length == 0)
+                return false;
+            p += length;
+        } else if (c == '\t' || c == '\n' || c == '\r') {
+            ++p;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<char32_t> numericReference(std::string_view digits, int base)
+{
+    if (digits.empty())
+        return std::nullopt;
+    char32_t value = 0;
+    for (const char c : digits) {
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return std::nullopt;
+        value = value * base + digit;
+        if (value > 0x10FFFF)
+            return std::nullopt;
+    }
+    if (!isXmlChar(value))
+        return std::nullopt;
+    return value;
+}
+
+// Length of the reference starting at p ('&') and its character, or 0 if it is malformed or names an entity
+// other than XML's five: nothing is ever expanded from a DOCTYPE.
+int parseReference(const char *p, const char *end, char32_t &character)
+{
+    const auto *semicolon = static_cast<const char *>(std::memchr(p, ';', size_t(std::min<qsizetype>(end - p, kMaxReferenceLength))));
+    if (!semicolon)
+        return 0;
+    const std::string_view body(p + 1, size_t(semicolon - p - 1));
+    std::optional<char32_t> value;
+    if (body.starts_with("#x"))
+        value = numericReference(body.substr(2), 16);
+    else if (body.starts_with('#'))
+        value = numericReference(body.substr(1), 10);
+    else if (body == "amp")
+        value = U'&';
+    else if (body == "lt")
+        value = U'<';
+    else if (body == "gt")
+        value = U'>';
+    else if (body == "quot")
+        value = U'"';
+    else if (body == "apos")
+        value = U'\'';
+    if (!value)
+        return 0;
+    character = *value;
+    return int(semicolon - p + 1);
+}
+
+void appendUtf8(QByteArray &out, char32_t c)
+{
+    if (c < 0x80) {
+        out.append(char(c));
+    } else if (c < 0x800) {
+        out.append(char(0xC0 | c >> 6));
+        out.append(char(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.append(char(0xE0 | c >> 12));
+        out.append(char(0x80 | (c >> 6 & 0x3F)));
+        out.append(char(0x80 | (c & 0x3F)));
+    } else {
+        out.append(char(0xF0 | c >> 18));
+        out.append(char(0x80 | (c >> 12 & 0x3F)));
+        out.append(char(0x80 | (c >> 6 & 0x3F)));
+        out.append(char(0x80 | (c & 0x3F)));
+    }
+}
+
+// Appends text with XML's line-end normalisation: CR LF and lone CR both become LF.
+void appendNormalisingLineEnds(QByteArray &out, const char *p, const char *end)
+{
+    while (p < end) {
+        const auto *cr = static_cast<const char *>(std::memchr(p, '\r', size_t(end - p)));
+        if (!cr) {
+            out.append(p, end - p);
+            return;
+        }
+        out.append(p, cr - p);
+        out.append('\n');
+        p = cr + 1;
+        if (p < end && *p == '\n')
+            ++p;
+    }
+}
+
+// The first byte in [p, end) that character data cannot simply pass over: markup, a reference, the ']' that
+// could start "]]>", a control character, or the lead byte of a multi-byte UTF-8 sequence.
+const char *findSpecial(const char *p, const char *end)
+{
+#if defined(__SSE2__)
+    const __m128i less = _mm_set1_epi8('<');
+    const __m128i ampersand = _mm_set1_epi8('&');
+    const __m128i bracket = _mm_set1_epi8(']');
+    const __m128i space = _mm_set1_epi8(0x20);
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        // Signed comparison: below 0x20 catches control characters and every byte >= 0x80 at once.
+        const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, less), _mm_cmpeq_epi8(v, ampersand)),
+                                          _mm_or_si128(_mm_cmpeq_epi8(v, bracket), _mm_cmplt_epi8(v, space)));
+        const int mask = _mm_movemask_epi8(hits);
+        if (mask != 0)
+            return p + std::countr_zero(unsigned(mask));
+        p += 16;
+    }
+#endif
+    for (; p < end; ++p) {
+        const unsigned char c = *p;
+        if (c == '<' || c == '&' || c == ']' || c < 0x20 || c >= 0x80)
+            return p;
+    }
+    return end;
+}
+
+// Checks character data up to the next '<' and returns it, or nullptr if the data is malformed or unterminated.
+const char *scanCharData(const char *p, const char *end, quint8 &flags)
+{
+    for (;;) {
+        p = findSpecial(p, end);
+        if (p == end)
+            return nullptr;
+        const unsigned char c = *p;
+        if (c == '<')
+            return p;
+        if (c == '&') {
+            char32_t ignored;
+            const int length = parseReference(p, end, ignored);
+            if (length == 0)
+                return nullptr;
+            flags |= PlistNode::NeedsDecoding;
+            p += length;
+        } else if (c >= 0x80) {
+            const int length = utf8CharLength(p, end);
+            if (length == 0)
+                return nullptr;
+            p += length;
+        } else if (c == ']') {
+            if (startsWith(p, end, "]]>"))
+                return nullptr;
+            ++p;
+        } else if (c == '\t' || c == '\n') {
+            ++p;
+        } else if (c == '\r') {
+            flags |= PlistNode::NeedsDecoding;
+            ++p;
+        } else {
+            return nullptr;
+        }
+    }
+}
+
+// Skips a construct from `open` to `close` whose body must be character data; p is at `open`.
+const char *skipDelimited(const char *p, const char *end, std::string_view open, std::string_view close)
+{
+    const char *body = p + open.size();
+    const char *closing = find(body, end, close);
+    if (!closing || !isCharData(body, closing))
+        return nullptr;
+    return closing + close.size();
+}
+
+const char *skipComment(const char *p, const char *end)
+{
+    const char *body = p + 4;
+    const char *dashes = find(body, end, "--");
+    // "--" may only appear as the start of "-->".
+    if (!dashes || dashes + 2 >= end || dashes[2] != '>' || !isCharData(body, dashes))
+        return nullptr;
+    return dashes + 3;
+}
+
+const char *skipProcessingInstruction(const char *p, const char *end)
+{
+    if (p + 2 >= end || isSpace(p[2]) || p[2] == '?')
+        return nullptr; // no target
+    return skipDelimited(p, end, "<?", "?>");
+}
+
+// Skips a DOCTYPE that only names an external DTD; an internal subset could declare entities, so it is refused.
+const char *skipDoctype(const char *p, const char *end)
+{
+    p += 9; // "<!DOCTYPE"
+    if (p >= end || !isSpace(*p))
+        return nullptr;
+    while (p < end) {
+        const char c = *p;
+        if (c == '>')
+            return p + 1;
+        if (c == '[' || c == '<')
+            return nullptr;
+        if (c == '"' || c == '\'') {
+            const auto *quote = static_cast<const char *>(std::memchr(p + 1, c, size_t(end - p - 1)));
+            if (!quote || !isCharData(p + 1, quote))
+                return nullptr;
+            p = quote + 1;
+        } else if (isSpace(c) || (c >= 0x21 && c < 0x7F)) {
+            ++p;
+        } else {
+            return nullptr;
+        }
+    }
+    return nullptr;
+}
+
+bool isAttributeValue(const char *p, const char *end)
+{
+    while (p < end) {
+        const char *stop = std::find_if(p, end, [](char c) { return c == '<' || c == '&'; });
+        if (!isCharData(p, stop))
+            return false;
+        if (stop == end)
+            return true;
+        char32_t ignored;
+        const int length = *stop == '&' ? parseReference(stop, end, ignored) : 0;
+        if (length == 0)
+            return false;
+        p = stop + length;
+    }
+    return true;
+}
+
+std::string_view trimmed(QByteArrayView text)
+{
+    const char *p = text.begin();
+    const char *end = text.end();
+    while (p < end && isSpace(*p))
+        ++p;
+    while (end > p && isSpace(end[-1]))
+        --end;
+    return std::string_view(p, size_t(end - p));
+}
+
+std::optional<qint64> parseInteger(std::string_view text)
+{
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty())
+        return std::nullopt;
+    const quint64 limit = negative ? quint64(1) << 63 : (quint64(1) << 63) - 1;
+    quint64 magnitude = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        const unsigned digit = unsigned(c - '0');
+        if (magnitude > (limit - digit) / 10)
+            return std::nullopt;
+        magnitude = magnitude * 10 + digit;
+    }
+    // Two's complement makes the magnitude 2^63 come out as the smallest qint64.
+    return negative ? qint64(0 - magnitude) : qint64(magnitude);
+}
+
+std::optional<double> parseReal(std::string_view text)
+{
+    if (text.starts_with('+'))
+        text.remove_prefix(1);
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+bool containsOnly(std::string_view text, std::string_view allowed)
+{
+    return text.find_first_not_of(allowed) == std::string_view::npos;
+}
+
+} // namespace
+
+bool XmlPropertyListReader::read(PropertyListDocument &doc)
+{
+    XmlPropertyListReader reader(doc);
+    return reader.readDocument();
+}
+
+XmlPropertyListReader::XmlPropertyListReader(PropertyListDocument &doc)
+    : m_doc(doc)
+    , m_begin(doc.bytes)
+    , m_end(doc.bytes + doc.size)
+{
+    // An upper bound, so the arena never reallocates; pages that stay unused are never touched.
+    m_doc.nodes.reserve(size_t(doc.size / kShortestElement + 1));
+    m_pending.reserve(4096);
+    m_open.reserve(kMaxPlistNestingDepth + 1);
+}
+
+bool XmlPropertyListReader::readDocument()
+{
+    if (m_doc.size > kMaxPlistFileBytes)
+        return false;
+    const char *p = m_begin;
+    if (startsWith(p, m_end, "\xEF\xBB\xBF"))
+        p += 3;
+    if (!(p = readProlog(p)) || !(p = readPlistStart(p)) || !(p = skipMisc(p)) || !(p = readRootDictionary(p))
+        || !(p = skipMisc(p)) || !(p = readEndTag(p, Element::Plist)) || !(p = skipMisc(p)))
+        return false;
+    return p == m_end;
+}
+
+const char *XmlPropertyListReader::readProlog(const char *p) const
+{
+    bool seenDoctype = false;
+    for (;;) {
+        if (!(p = skipMisc(p)))
+            return nullptr;
+        if (!startsWith(p, m_end, "<!DOCTYPE"))
+            return p;
+        if (seenDoctype || !(p = skipDoctype(p, m_end)))
+            return nullptr;
+        seenDoctype = true;
+    }
+}
+
+const char *XmlPropertyListReader::readPlistStart(const char *p) const
+{
+    const StartTag tag = readStartTag(p);
+    if (tag.element != Element::Plist || tag.empty)
+        return nullptr;
+    return tag.next;
+}
+
+// Skips whitespace, comments and processing instructions; returns the next other byte, or nullptr if one of
+// those was malformed.
+const char *XmlPropertyListReader::skipMisc(const char *p) const
+{
+    for (;;) {
+        p = skipSpace(p, m_end);
+        if (m_end - p < 2 || p[0] != '<' || (p[1] != '!' && p[1] != '?'))
+            return p;
+        if (p[1] == '?')
+            p = skipProcessingInstruction(p, m_end);
+        else if (startsWith(p, m_end, "<!--"))
+            p = skipComment(p, m_end);
+        else
+            return p;
+        if (!p)
+            return nullptr;
+    }
+}
+
+const char *XmlPropertyListReader::readRootDictionary(const char *p)
+{
+    const StartTag tag = readStartTag(p);
+    if (tag.element != Element::Dictionary || !openContainer(tag) || !(p = readNested(tag.next)))
+        return nullptr;
+    m_doc.root = quint32(m_doc.nodes.size());
+    m_doc.nodes.push_back(m_pending.front());
+    return p;
+}
+
+// Reads until every open container is closed.
+const char *XmlPropertyListReader::readNested(const char *p)
+{
+    while (!m_open.empty()) {
+        p = skipMisc(p);
+        if (!p || m_end - p < 2 || *p != '<')
+            return nullptr;
+        p = p[1] == '/' ? closeContainer(p) : readChild(p);
+        if (!p)
+            return nullptr;
+    }
+    return p;
+}
+
+const char *XmlPropertyListReader::readChild(const char *p)
+{
+    const StartTag tag = readStartTag(p);
+    if (!tag.next || tag.element == Element::Plist)
+        return nullptr;
+    const OpenContainer &parent = m_open.back();
+    const bool keyExpected =
+        parent.element == Element::Dictionary && (m_pending.size() - parent.pendingIndex - 1) % 2 == 0;
+    if (keyExpected != (tag.element == Element::Key))
+        return nullptr;
+    if (tag.element == Element::Dictionary || tag.element == Element::Array)
+        return openContainer(tag);
+    return readLeaf(tag);
+}
+
+const char *XmlPropertyListReader::openContainer(const StartTag &tag)
+{
+    if (m_open.size() >= size_t(kMaxPlistNestingDepth))
+        return nullptr;
+    PlistNode node;
+    node.kind = kindOf(tag.element);
+    m_pending.push_back(node);
+    if (!tag.empty)
+        m_open.push_back({quint32(m_pending.size() - 1), tag.element});
+    return tag.next;
+}
+
+const char *XmlPropertyListReader::closeContainer(const char *p)
+{
+    const OpenContainer container = m_open.back();
+    if (!(p = readEndTag(p, container.element)))
+        return nullptr;
+    const auto firstChild = m_pending.begin() + container.pendingIndex + 1;
+    const auto childCount = quint32(m_pending.end() - firstChild);
+    if (container.element == Element::Dictionary && childCount % 2 != 0)
+        return nullptr; // a key without a value
+    PlistNode &node = m_pending[container.pendingIndex];
+    node.a = quint32(m_doc.nodes.size());
+    node.b = childCount;
+    m_doc.nodes.insert(m_doc.nodes.end(), firstChild, m_pending.end());
+    m_pending.erase(firstChild, m_pending.end());
+    m_open.pop_back();
+    return p;
+}
+
+const char *XmlPropertyListReader::readLeaf(const StartTag &tag)
+{
+    const char *p = tag.next;
+    const char *contentEnd = p;
+    quint8 flags = 0;
+    if (!tag.empty && !(p = readLeafContent(p, tag.element, contentEnd, flags)))
+        return nullptr;
+    PlistNode node;
+    node.kind = kindOf(tag.element);
+    node.flags = flags;
+    node.a = quint32(tag.next - m_begin);
+    node.b = quint32(contentEnd - tag.next);
+    if (!finishScalar(node, QByteArrayView(tag.next, contentEnd)))
+        return nullptr;
+    m_pending.push_back(node);
+    return p;
+}
+
+// Reads text, CDATA, comments and processing instructions up to the element's end tag; returns what follows it.
+const char *XmlPropertyListReader::readLeafContent(const char *p, Element element, const char *&contentEnd,
+                                                   quint8 &flags) const
+{
+    for (;;) {
+        if (!(p = scanCharData(p, m_end, flags)))
+            return nullptr;
+        if (m_end - p >= 2 && p[1] == '/') {
+            contentEnd = p;
+            return readEndTag(p, element);
+        }
+        flags |= PlistNode::NeedsDecoding;
+        if (startsWith(p, m_end, "<![CDATA["))
+            p = skipDelimited(p, m_end, "<![CDATA[", "]]>");
+        else if (startsWith(p, m_end, "<!--"))
+            p = skipComment(p, m_end);
+        else if (startsWith(p, m_end, "<?"))
+            p = skipProcessingInstruction(p, m_end);
+        else
+            return nullptr; // an element inside a scalar
+        if (!p)
+            return nullptr;
+    }
+}
+
+// Checks a scalar's text and, for numbers, replaces the span with the value.
+bool XmlPropertyListReader::finishScalar(PlistNode &node, QByteArrayView raw)
+{
+    if (node.kind == PlistNode::String || node.kind == PlistNode::Key)
+        return true;
+    if (node.flags & PlistNode::NeedsDecoding) {
+        const QByteArray decoded = decodeText(raw);
+        return finishScalarText(node, trimmed(decoded));
+    }
+    return finishScalarText(node, trimmed(raw));
+}
+
+bool XmlPropertyListReader::finishScalarText(PlistNode &node, std::string_view text)
+{
+    switch (node.kind) {
+    case PlistNode::Integer:
+        if (const std::optional<qint64> value = parseInteger(text)) {
+            node.setInlineBits(quint64(*value));
+            return true;
+        }
+        return false;
+    case PlistNode::Real:
+        if (const std::optional<double> value = parseReal(text)) {
+            node.setInlineBits(std::bit_cast<quint64>(*value));
+            return true;
+        }
+        return false;
+    case PlistNode::True:
+    case PlistNode::False:
+        return text.empty();
+    case PlistNode::Date:
+        return !text.empty() && containsOnly(text, "0123456789-:.+TZ");
+    case PlistNode::Data:
+        return containsOnly(text, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/= \t\r\n");
+    default:
+        return false;
+    }
+}
+
+XmlPropertyListReader::StartTag XmlPropertyListReader::readStartTag(const char *p) const
+{
+    StartTag tag;
+    if (m_end - p < 2 || *p != '<')
+        return tag;
+    const char *q = p + 1;
+    tag.element = readElementName(q);
+    if (tag.element == Element::Unknown)
+        return tag;
+    if (*q == '>')
+        tag.next = q + 1;
+    else
+        tag.next = readAttributes(q, tag.empty);
+    return tag;
+}
+
+const char *XmlPropertyListReader::readEndTag(const char *p, Element element) const
+{
+    const QByteArrayView name = nameOf(element);
+    if (m_end - p < name.size() + 3 || p[0] != '<' || p[1] != '/')
+        return nullptr;
+    p += 2;
+    for (const char c : name) {
+        if (*p++ != c)
+            return nullptr;
+    }
+    p = skipSpace(p, m_end);
+    return p < m_end && *p == '>' ? p + 1 : nullptr;
+}
+
+// Reads `name="value"` pairs up to the end of a start tag; the values are checked but not kept.
+const char *XmlPropertyListReader::readAttributes(const char *p, bool &empty) const
+{
+    const auto isNameChar = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == ':'
+            || c == '-' || c == '.';
+    };
+    for (;;) {
+        const char *q = skipSpace(p, m_end);
+        if (q == m_end)
+            return nullptr;
+        if (*q == '>' || (*q == '/' && q + 1 < m_end && q[1] == '>')) {
+            empty = *q == '/';
+            return q + (empty ? 2 : 1);
+        }
+        if (q == p || !isNameChar(*q) || (*q >= '0' && *q <= '9') || *q == '-' || *q == '.')
+            return nullptr; // attributes need whitespace before them and a name
+        while (q < m_end && isNameChar(*q))
+            ++q;
+        q = skipSpace(q, m_end);
+        if (q == m_end || *q != '=')
+            return nullptr;
+        q = skipSpace(q + 1, m_end);
+        if (q == m_end || (*q != '"' && *q != '\''))
+            return nullptr;
+        const auto *quote = static_cast<const char *>(std::memchr(q + 1, *q, size_t(m_end - q - 1)));
+        if (!quote)
+            return nullptr;
+        if (!isAttributeValue(q + 1, quote))
+            return nullptr;
+        p = quote + 1;
+    }
+}
+
+// Recognises the element name at p and moves p past it; the name must be followed by another byte that ends it.
+XmlPropertyListReader::Element XmlPropertyListReader::readElementName(const char *&p) const
+{
+    const char *name = p;
+    const auto is = [&]<size_t N>(const char(&candidate)[N]) {
+        constexpr size_t length = N - 1;
+        if (m_end - name <= qsizetype(length) || !startsWith(name, m_end, candidate))
+            return false;
+        const char next = name[length];
+        if (!isSpace(next) && next != '>' && next != '/')
+            return false;
+        p = name + length;
+        return true;
+    };
+    switch (*name) {
+    case 'k': return is("key") ? Element::Key : Element::Unknown;
+    case 's': return is("string") ? Element::String : Element::Unknown;
+    case 'i': return is("integer") ? Element::Integer : Element::Unknown;
+    case 'd':
+        return is("dict") ? Element::Dictionary
+            : is("date")  ? Element::Date
+            : is("data")  ? Element::Data
+                          : Element::Unknown;
+    case 't': return is("true") ? Element::True : Element::Unknown;
+    case 'f': return is("false") ? Element::False : Element::Unknown;
+    case 'a': return is("array") ? Element::Array : Element::Unknown;
+    case 'r': return is("real") ? Element::Real : Element::Unknown;
+    case 'p': return is("plist") ? Element::Plist : Element::Unknown;
+    default: return Element::Unknown;
+    }
+}
+
+QByteArrayView XmlPropertyListReader::nameOf(Element element)
+{
+    switch (element) {
+    case Element::Plist: return "plist";
+    case Element::Dictionary: return "dict";
+    case Element::Array: return "array";
+    case Element::Key: return "key";
+    case Element::String: return "string";
+    case Element::Integer: return "integer";
+    case Element::Real: return "real";
+    case Element::True: return "true";
+    case Element::False: return "false";
+    case Element::Date: return "date";
+    case Element::Data: return "data";
+    case Element::Unknown: break;
+    }
+    return {};
+}
+
+PlistNode::Kind XmlPropertyListReader::kindOf(Element element)
+{
+    switch (element) {
+    case Element::Array: return PlistNode::Array;
+    case Element::Key: return PlistNode::Key;
+    case Element::String: return PlistNode::String;
+    case Element::Integer: return PlistNode::Integer;
+    case Element::Real: return PlistNode::Real;
+    case Element::True: return PlistNode::True;
+    case Element::False: return PlistNode::False;
+    case Element::Date: return PlistNode::Date;
+    case Element::Data: return PlistNode::Data;
+    default: return PlistNode::Dictionary;
+    }
+}
+
+QByteArray XmlPropertyListReader::decodeText(QByteArrayView raw)
+{
+    QByteArray out;
+    out.reserve(raw.size());
+    const char *p = raw.begin();
+    const char *end = raw.end();
+    while (p < end) {
+        const char *run = p;
+        while (p < end && *p != '&' && *p != '<')
+            ++p;
+        appendNormalisingLineEnds(out, run, p);
+        if (p == end)
+            break;
+        if (*p == '&') {
+            char32_t c = 0;
+            const int length = parseReference(p, end, c);
+            if (length == 0)
+                break; // cannot happen for text that read() accepted
+            appendUtf8(out, c);
+            p += length;
+        } else if (startsWith(p, end, "<![CDATA[")) {
+            const char *body = p + 9;
+            const char *close = find(body, end, "]]>");
+            if (!close)
+                break;
+            appendNormalisingLineEnds(out, body, close);
+            p = close + 3;
+        } else {
+            const bool comment = startsWith(p, end, "<!--");
+            const char *close = find(p, end, comment ? "-->" : "?>");
+            if (!close)
+                break;
+            p = close + (comment ? 3 : 2);
+        }
+    }
+    return out;
+}
