@@ -25,11 +25,6 @@ bool isAsciiOnly(QLatin1StringView text)
     return true;
 }
 
-// Raw text that needs no decoding and UTF-8 keys: equal bytes mean equal text for an ASCII key.
-bool rawKeyEquals(QByteArrayView raw, QLatin1StringView key)
-{
-    return raw.size() == key.size() && std::memcmp(raw.data(), key.data(), size_t(key.size())) == 0;
-}
 
 QString nodeText(const PropertyListDocument &doc, const PlistNode &node)
 {
@@ -40,11 +35,20 @@ QString nodeText(const PropertyListDocument &doc, const PlistNode &node)
     return QString::fromUtf8(doc.rawText(node));
 }
 
-bool keyEquals(const PropertyListDocument &doc, const PlistNode &keyNode, QLatin1StringView key, bool asciiKey)
+struct KeyProbe
 {
-    if (asciiKey && !(keyNode.flags & (PlistNode::NeedsDecoding | PlistNode::SideString)))
-        return rawKeyEquals(doc.rawText(keyNode), key);
-    return nodeText(doc, keyNode) == key;
+    QLatin1StringView key;
+    quint16 hint;
+    bool ascii; // then raw UTF-8 bytes equal to the key's bytes mean equal text
+};
+
+bool keyEquals(const PropertyListDocument &doc, const PlistNode &keyNode, const KeyProbe &probe)
+{
+    if (probe.ascii && !(keyNode.flags & (PlistNode::NeedsDecoding | PlistNode::SideString))) {
+        return keyNode.b == quint32(probe.key.size()) && keyNode.keyHint == probe.hint
+            && std::memcmp(doc.bytes + keyNode.a, probe.key.data(), size_t(probe.key.size())) == 0;
+    }
+    return nodeText(doc, keyNode) == probe.key;
 }
 
 // Cocoa's integerValue of a string: optional leading whitespace and sign, then decimal digits up to the first
@@ -160,9 +164,9 @@ PlistValue PlistValue::value(QLatin1StringView key) const
     if (!isDictionary())
         return {};
     const PlistNode &dictionary = node();
-    const bool asciiKey = isAsciiOnly(key);
+    const KeyProbe probe{key, PlistNode::hintOf(key.data(), key.size()), isAsciiOnly(key)};
     for (quint32 i = 0; i < dictionary.b; i += 2) {
-        if (keyEquals(*m_doc, m_doc->nodes[dictionary.a + i], key, asciiKey))
+        if (keyEquals(*m_doc, m_doc->nodes[dictionary.a + i], probe))
             return PlistValue(m_doc, dictionary.a + i + 1);
     }
     return {};

@@ -35,6 +35,13 @@ struct PlistNode
     quint32 b = 0;
     Kind kind = Dictionary;
     quint8 flags = 0;
+    // Key: two of its bytes, so that a lookup rarely has to compare the text itself (which is a cache miss).
+    quint16 keyHint = 0;
+
+    static quint16 hintOf(const char *key, qsizetype length)
+    {
+        return length == 0 ? 0 : quint16(uchar(key[length - 1]) << 8 | uchar(key[length / 2]));
+    }
 
     bool isContainer() const { return kind == Dictionary || kind == Array; }
     quint64 inlineBits() const { return quint64(b) << 32 | a; }

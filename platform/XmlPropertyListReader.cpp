@@ -1,6 +1,9 @@
 #include "XmlPropertyListReader.h"
 
+#include <QtEndian>
+
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cstring>
@@ -49,6 +52,58 @@ const char *find(const char *p, const char *end, std::string_view needle)
     const std::string_view haystack(p, size_t(end - p));
     const size_t at = haystack.find(needle);
     return at == std::string_view::npos ? nullptr : p + at;
+}
+
+// Up to eight bytes at p, little-endian, zero-padded past `end`: tag names are compared a word at a time.
+quint64 loadWord(const char *p, const char *end)
+{
+    quint64 word = 0;
+    if (end - p >= 8) {
+        std::memcpy(&word, p, 8);
+        return qFromLittleEndian(word);
+    }
+    for (qsizetype i = 0; i < end - p; ++i)
+        word |= quint64(uchar(p[i])) << (8 * i);
+    return word;
+}
+
+struct ElementName
+{
+    std::string_view text;
+    quint64 word = 0;
+    quint64 mask = 0;
+    PlistNode::Kind kind = PlistNode::Dictionary;
+};
+
+constexpr ElementName elementName(std::string_view text, PlistNode::Kind kind)
+{
+    ElementName name{text, 0, 0, kind};
+    for (size_t i = 0; i < text.size(); ++i) {
+        name.word |= quint64(uchar(text[i])) << (8 * i);
+        name.mask |= quint64(0xFF) << (8 * i);
+    }
+    return name;
+}
+
+// Indexed by XmlPropertyListReader::Element.
+constexpr ElementName kElementNames[] = {
+    {},
+    elementName("plist", PlistNode::Dictionary),
+    elementName("dict", PlistNode::Dictionary),
+    elementName("array", PlistNode::Array),
+    elementName("key", PlistNode::Key),
+    elementName("string", PlistNode::String),
+    elementName("integer", PlistNode::Integer),
+    elementName("real", PlistNode::Real),
+    elementName("true", PlistNode::True),
+    elementName("false", PlistNode::False),
+    elementName("date", PlistNode::Date),
+    elementName("data", PlistNode::Data),
+};
+
+bool isNameEnd(char c)
+{
+    return c == '>' || c == '/' || isSpace(c);
 }
 
 bool isXmlChar(char32_t c)
@@ -371,10 +426,23 @@ std::optional<double> parseReal(std::string_view text)
     return value;
 }
 
-bool containsOnly(std::string_view text, std::string_view allowed)
+struct ByteSet
 {
-    return text.find_first_not_of(allowed) == std::string_view::npos;
-}
+    std::array<bool, 256> contains{};
+    constexpr explicit ByteSet(std::string_view bytes)
+    {
+        for (const char c : bytes)
+            contains[uchar(c)] = true;
+    }
+    bool containsAll(std::string_view text) const
+    {
+        return std::all_of(text.begin(), text.end(), [this](char c) { return contains[uchar(c)]; });
+    }
+};
+
+// Checked loosely: neither is ever decoded.
+constexpr ByteSet kDateBytes("0123456789-:.+TZ");
+constexpr ByteSet kBase64Bytes("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/= \t\r\n");
 
 } // namespace
 
@@ -530,6 +598,8 @@ const char *XmlPropertyListReader::readLeaf(const StartTag &tag)
     node.flags = flags;
     node.a = quint32(tag.next - m_begin);
     node.b = quint32(contentEnd - tag.next);
+    if (node.kind == PlistNode::Key)
+        node.keyHint = PlistNode::hintOf(tag.next, node.b);
     if (!finishScalar(node, QByteArrayView(tag.next, contentEnd)))
         return nullptr;
     m_pending.push_back(node);
@@ -592,9 +662,9 @@ bool XmlPropertyListReader::finishScalarText(PlistNode &node, std::string_view t
     case PlistNode::False:
         return text.empty();
     case PlistNode::Date:
-        return !text.empty() && containsOnly(text, "0123456789-:.+TZ");
+        return !text.empty() && kDateBytes.containsAll(text);
     case PlistNode::Data:
-        return containsOnly(text, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/= \t\r\n");
+        return kBase64Bytes.containsAll(text);
     default:
         return false;
     }
@@ -618,14 +688,13 @@ XmlPropertyListReader::StartTag XmlPropertyListReader::readStartTag(const char *
 
 const char *XmlPropertyListReader::readEndTag(const char *p, Element element) const
 {
-    const QByteArrayView name = nameOf(element);
-    if (m_end - p < name.size() + 3 || p[0] != '<' || p[1] != '/')
+    const ElementName &name = kElementNames[size_t(element)];
+    if (m_end - p < qsizetype(name.text.size()) + 3 || p[0] != '<' || p[1] != '/'
+        || (loadWord(p + 2, m_end) & name.mask) != name.word)
         return nullptr;
-    p += 2;
-    for (const char c : name) {
-        if (*p++ != c)
-            return nullptr;
-    }
+    p += 2 + name.text.size();
+    if (*p == '>')
+        return p + 1;
     p = skipSpace(p, m_end);
     return p < m_end && *p == '>' ? p + 1 : nullptr;
 }
@@ -664,71 +733,41 @@ const char *XmlPropertyListReader::readAttributes(const char *p, bool &empty) co
     }
 }
 
-// Recognises the element name at p and moves p past it; the name must be followed by another byte that ends it.
+// Recognises the element name at p and moves p past it; the name must be followed by a byte that ends it.
 XmlPropertyListReader::Element XmlPropertyListReader::readElementName(const char *&p) const
 {
-    const char *name = p;
-    const auto is = [&]<size_t N>(const char(&candidate)[N]) {
-        constexpr size_t length = N - 1;
-        if (m_end - name <= qsizetype(length) || !startsWith(name, m_end, candidate))
+    const quint64 word = loadWord(p, m_end);
+    const auto is = [&](Element element) {
+        const ElementName &name = kElementNames[size_t(element)];
+        const char *after = p + name.text.size();
+        if ((word & name.mask) != name.word || after >= m_end || !isNameEnd(*after))
             return false;
-        const char next = name[length];
-        if (!isSpace(next) && next != '>' && next != '/')
-            return false;
-        p = name + length;
+        p = after;
         return true;
     };
-    switch (*name) {
-    case 'k': return is("key") ? Element::Key : Element::Unknown;
-    case 's': return is("string") ? Element::String : Element::Unknown;
-    case 'i': return is("integer") ? Element::Integer : Element::Unknown;
+    switch (*p) {
+    case 'k': return is(Element::Key) ? Element::Key : Element::Unknown;
+    case 's': return is(Element::String) ? Element::String : Element::Unknown;
+    case 'i': return is(Element::Integer) ? Element::Integer : Element::Unknown;
     case 'd':
-        return is("dict") ? Element::Dictionary
-            : is("date")  ? Element::Date
-            : is("data")  ? Element::Data
-                          : Element::Unknown;
-    case 't': return is("true") ? Element::True : Element::Unknown;
-    case 'f': return is("false") ? Element::False : Element::Unknown;
-    case 'a': return is("array") ? Element::Array : Element::Unknown;
-    case 'r': return is("real") ? Element::Real : Element::Unknown;
-    case 'p': return is("plist") ? Element::Plist : Element::Unknown;
+        return is(Element::Dictionary) ? Element::Dictionary
+            : is(Element::Date)        ? Element::Date
+            : is(Element::Data)        ? Element::Data
+                                       : Element::Unknown;
+    case 't': return is(Element::True) ? Element::True : Element::Unknown;
+    case 'f': return is(Element::False) ? Element::False : Element::Unknown;
+    case 'a': return is(Element::Array) ? Element::Array : Element::Unknown;
+    case 'r': return is(Element::Real) ? Element::Real : Element::Unknown;
+    case 'p': return is(Element::Plist) ? Element::Plist : Element::Unknown;
     default: return Element::Unknown;
     }
 }
 
-QByteArrayView XmlPropertyListReader::nameOf(Element element)
-{
-    switch (element) {
-    case Element::Plist: return "plist";
-    case Element::Dictionary: return "dict";
-    case Element::Array: return "array";
-    case Element::Key: return "key";
-    case Element::String: return "string";
-    case Element::Integer: return "integer";
-    case Element::Real: return "real";
-    case Element::True: return "true";
-    case Element::False: return "false";
-    case Element::Date: return "date";
-    case Element::Data: return "data";
-    case Element::Unknown: break;
-    }
-    return {};
-}
-
 PlistNode::Kind XmlPropertyListReader::kindOf(Element element)
 {
-    switch (element) {
-    case Element::Array: return PlistNode::Array;
-    case Element::Key: return PlistNode::Key;
-    case Element::String: return PlistNode::String;
-    case Element::Integer: return PlistNode::Integer;
-    case Element::Real: return PlistNode::Real;
-    case Element::True: return PlistNode::True;
-    case Element::False: return PlistNode::False;
-    case Element::Date: return PlistNode::Date;
-    case Element::Data: return PlistNode::Data;
-    default: return PlistNode::Dictionary;
-    }
+    static_assert(std::size(kElementNames) == size_t(Element::Data) + 1);
+    static_assert(kElementNames[size_t(Element::Key)].text == "key" && kElementNames[size_t(Element::Data)].text == "data");
+    return kElementNames[size_t(element)].kind;
 }
 
 QByteArray XmlPropertyListReader::decodeText(QByteArrayView raw)

@@ -57,7 +57,6 @@ private:
     const char *readAttributes(const char *p, bool &empty) const;
 
     Element readElementName(const char *&p) const;
-    static QByteArrayView nameOf(Element element);
     static PlistNode::Kind kindOf(Element element);
 
     PropertyListDocument &m_doc;
