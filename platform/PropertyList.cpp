@@ -96,7 +96,7 @@ bool readCapped(QIODevice &device, qint64 limit, QByteArray &out)
         out.resize(start + got);
         if (out.size() > limit)
             return false;
-        if (got == 0 && (device.atEnd() || !device.waitForReadyRead(-1)))
+        if (got == 0)
             return true;
     }
 }

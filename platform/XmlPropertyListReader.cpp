@@ -333,7 +333,8 @@ const char *skipComment(const char *p, const char *end)
 
 const char *skipProcessingInstruction(const char *p, const char *end)
 {
-    if (p + 2 >= end || isSpace(p[2]) || p[2] == '?')
+    const auto startsName = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':'; };
+    if (p + 2 >= end || !startsName(p[2]))
         return nullptr; // no target
     return skipDelimited(p, end, "<?", "?>");
 }
@@ -401,13 +402,13 @@ std::optional<qint64> parseInteger(std::string_view text)
     }
     if (text.empty())
         return std::nullopt;
+    // Eighteen digits cannot overflow, so the usual case skips the overflow check.
+    constexpr size_t kSafeDigits = 18;
     const quint64 limit = negative ? quint64(1) << 63 : (quint64(1) << 63) - 1;
     quint64 magnitude = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        const unsigned digit = unsigned(c - '0');
-        if (magnitude > (limit - digit) / 10)
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned digit = unsigned(uchar(text[i])) - '0';
+        if (digit > 9 || (i >= kSafeDigits && magnitude > (limit - digit) / 10))
             return std::nullopt;
         magnitude = magnitude * 10 + digit;
     }
@@ -528,13 +529,22 @@ const char *XmlPropertyListReader::readRootDictionary(const char *p)
 }
 
 // Reads until every open container is closed.
+// Reads until every open container is closed. The loop that runs once per element: the common cases are
+// written out here and the rare ones (comments, CDATA, attributes) are calls.
 const char *XmlPropertyListReader::readNested(const char *p)
 {
     while (!m_open.empty()) {
-        p = skipMisc(p);
-        if (!p || m_end - p < 2 || *p != '<')
+        p = skipSpace(p, m_end);
+        if (m_end - p < 2 || *p != '<')
             return nullptr;
-        p = p[1] == '/' ? closeContainer(p) : readChild(p);
+        if (p[1] == '/') {
+            p = closeContainer(p);
+        } else if (p[1] == '!' || p[1] == '?') {
+            const char *next = skipMisc(p);
+            p = next == p ? nullptr : next; // a DOCTYPE or CDATA between elements
+        } else {
+            p = readChild(p);
+        }
         if (!p)
             return nullptr;
     }
@@ -543,8 +553,13 @@ const char *XmlPropertyListReader::readNested(const char *p)
 
 const char *XmlPropertyListReader::readChild(const char *p)
 {
-    const StartTag tag = readStartTag(p);
-    if (!tag.next || tag.element == Element::Plist)
+    StartTag tag;
+    const char *q = p + 1;
+    tag.element = readElementName(q);
+    if (tag.element == Element::Unknown || tag.element == Element::Plist)
+        return nullptr;
+    tag.next = *q == '>' ? q + 1 : readAttributes(q, tag.empty);
+    if (!tag.next)
         return nullptr;
     const OpenContainer &parent = m_open.back();
     const bool keyExpected =
@@ -588,36 +603,41 @@ const char *XmlPropertyListReader::closeContainer(const char *p)
 
 const char *XmlPropertyListReader::readLeaf(const StartTag &tag)
 {
-    const char *p = tag.next;
-    const char *contentEnd = p;
+    const char *content = tag.next;
+    const char *contentEnd = content;
+    const char *p = content;
     quint8 flags = 0;
-    if (!tag.empty && !(p = readLeafContent(p, tag.element, contentEnd, flags)))
-        return nullptr;
+    if (!tag.empty) {
+        // Usually plain text and the end tag; anything else goes the long way.
+        p = scanCharData(content, m_end, flags);
+        if (!p)
+            return nullptr;
+        contentEnd = p;
+        p = m_end - p >= 2 && p[1] == '/' ? readEndTag(p, tag.element)
+                                          : readMixedContent(p, tag.element, contentEnd, flags);
+        if (!p)
+            return nullptr;
+    }
     PlistNode node;
     node.kind = kindOf(tag.element);
     node.flags = flags;
-    node.a = quint32(tag.next - m_begin);
-    node.b = quint32(contentEnd - tag.next);
+    node.a = quint32(content - m_begin);
+    node.b = quint32(contentEnd - content);
     if (node.kind == PlistNode::Key)
-        node.keyHint = PlistNode::hintOf(tag.next, node.b);
-    if (!finishScalar(node, QByteArrayView(tag.next, contentEnd)))
+        node.keyHint = PlistNode::hintOf(content, node.b);
+    else if (node.kind != PlistNode::String && !finishScalar(node, QByteArrayView(content, contentEnd)))
         return nullptr;
     m_pending.push_back(node);
     return p;
 }
 
-// Reads text, CDATA, comments and processing instructions up to the element's end tag; returns what follows it.
-const char *XmlPropertyListReader::readLeafContent(const char *p, Element element, const char *&contentEnd,
-                                                   quint8 &flags) const
+// Reads CDATA, comments, processing instructions and text from p (a '<' that does not start the end tag) up to
+// the element's end tag; returns what follows it.
+const char *XmlPropertyListReader::readMixedContent(const char *p, Element element, const char *&contentEnd,
+                                                    quint8 &flags) const
 {
+    flags |= PlistNode::NeedsDecoding;
     for (;;) {
-        if (!(p = scanCharData(p, m_end, flags)))
-            return nullptr;
-        if (m_end - p >= 2 && p[1] == '/') {
-            contentEnd = p;
-            return readEndTag(p, element);
-        }
-        flags |= PlistNode::NeedsDecoding;
         if (startsWith(p, m_end, "<![CDATA["))
             p = skipDelimited(p, m_end, "<![CDATA[", "]]>");
         else if (startsWith(p, m_end, "<!--"))
@@ -626,16 +646,18 @@ const char *XmlPropertyListReader::readLeafContent(const char *p, Element elemen
             p = skipProcessingInstruction(p, m_end);
         else
             return nullptr; // an element inside a scalar
-        if (!p)
+        if (!p || !(p = scanCharData(p, m_end, flags)))
             return nullptr;
+        if (m_end - p >= 2 && p[1] == '/') {
+            contentEnd = p;
+            return readEndTag(p, element);
+        }
     }
 }
 
 // Checks a scalar's text and, for numbers, replaces the span with the value.
 bool XmlPropertyListReader::finishScalar(PlistNode &node, QByteArrayView raw)
 {
-    if (node.kind == PlistNode::String || node.kind == PlistNode::Key)
-        return true;
     if (node.flags & PlistNode::NeedsDecoding) {
         const QByteArray decoded = decodeText(raw);
         return finishScalarText(node, trimmed(decoded));
@@ -799,7 +821,7 @@ QByteArray XmlPropertyListReader::decodeText(QByteArrayView raw)
             p = close + 3;
         } else {
             const bool comment = startsWith(p, end, "<!--");
-            const char *close = find(p, end, comment ? "-->" : "?>");
+            const char *close = find(p + (comment ? 4 : 2), end, comment ? "-->" : "?>");
             if (!close)
                 break;
             p = close + (comment ? 3 : 2);

@@ -48,7 +48,7 @@ private:
     const char *openContainer(const StartTag &tag);
     const char *closeContainer(const char *p);
     const char *readLeaf(const StartTag &tag);
-    const char *readLeafContent(const char *p, Element element, const char *&contentEnd, quint8 &flags) const;
+    const char *readMixedContent(const char *p, Element element, const char *&contentEnd, quint8 &flags) const;
     static bool finishScalar(PlistNode &node, QByteArrayView raw);
     static bool finishScalarText(PlistNode &node, std::string_view text);
 

@@ -320,6 +320,7 @@ void tst_PropertyList::textDecoding_data()
     QTest::newRow("astral reference") << QByteArray("<string>&#x1F3B5;</string>") << u"🎵"_s;
     QTest::newRow("CDATA keeps markup") << QByteArray("<string>a<![CDATA[<b>&amp;</b>]]>z</string>") << u"a<b>&amp;</b>z"_s;
     QTest::newRow("comment inside") << QByteArray("<string>be<!-- gone -->fore</string>") << u"before"_s;
+    QTest::newRow("processing instruction inside") << QByteArray("<string>a<?x ?>?>b</string>") << u"a?>b"_s;
     QTest::newRow("CRLF becomes LF") << QByteArray("<string>one\r\ntwo\rthree</string>") << u"one\ntwo\nthree"_s;
     QTest::newRow("empty element") << QByteArray("<string/>") << u""_s;
     QTest::newRow("empty pair") << QByteArray("<string></string>") << u""_s;
