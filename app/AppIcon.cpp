@@ -1,0 +1,7 @@
+#include "AppIcon.h"
+
+QIcon pellisorIcon()
+{
+    // A bitmap at run time: Debian's Qt reads SVG only with an extra module the application does not need.
+    return QIcon(QStringLiteral(":/pellisor/pellisor.png"));
+}

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QIcon>
+
+// The application's icon, for the window, the alert and the tray.
+QIcon pellisorIcon();
