@@ -1,12 +1,31 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 
-// The application's one window. Closing it only hides it; the application and its server keep running.
+class HTTPServer;
+class QLabel;
+
+// The application's one window: what the server is doing, and a button for the address report.
+// Closing it only hides it; the application and its server keep running.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // The server is watched, not owned: the application passes its shared one, tests one of their own.
+    explicit MainWindow(HTTPServer *server, QWidget *parent = nullptr);
+
+    QString statusText() const;
+
+signals:
+    void addressReportRequested();
+
+private:
+    void createMenus();
+    QWidget *createContent();
+    void showServerState();
+
+    QPointer<HTTPServer> m_server;
+    QLabel *m_status = nullptr;
 };

@@ -1,36 +1,42 @@
 #include "PellisorAppDelegate.h"
 
 #include "HTTPServer.h"
+#include "WindowPlacement.h"
 
-#include <QGuiApplication>
-#include <QScreen>
-#include <QStyle>
 #include <QWidget>
 
 #include <csignal>
+
+PellisorAppDelegate::PellisorAppDelegate(HTTPServer *server, QObject *parent)
+    : QObject(parent)
+    , m_server(server)
+{
+}
 
 void PellisorAppDelegate::applicationDidFinishLaunching()
 {
     // A handset that hangs up mid-response must surface as a failed write, not end the process.
     std::signal(SIGPIPE, SIG_IGN);
-    HTTPServer::sharedHTTPServer()->start();
+    if (m_server)
+        m_server->start();
 }
 
 bool PellisorAppDelegate::applicationShouldHandleReopen()
 {
-    if (m_window) {
-        m_window->show();
-        m_window->raise();
-        m_window->activateWindow();
-        QScreen *screen = m_window->screen() ? m_window->screen() : QGuiApplication::primaryScreen();
-        if (screen)
-            m_window->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, m_window->size(),
-                                                      screen->availableGeometry()));
-    }
+    if (!m_window)
+        return false;
+
+    m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+    centreOnScreen(*m_window);
+    // Reopening is fully handled here; nothing further for the caller to do.
     return false;
 }
 
 void PellisorAppDelegate::applicationWillTerminate()
 {
-    HTTPServer::sharedHTTPServer()->stop();
+    if (m_server)
+        m_server->stop();
 }

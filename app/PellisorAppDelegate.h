@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 
+class HTTPServer;
 class QWidget;
 
 // Ties the server's life to the application's: started once the event loop runs, stopped when the
@@ -12,7 +13,8 @@ class PellisorAppDelegate : public QObject
     Q_OBJECT
 
 public:
-    using QObject::QObject;
+    // The server is not owned: the application passes its shared one, which lives as long as the process.
+    explicit PellisorAppDelegate(HTTPServer *server, QObject *parent = nullptr);
 
     // The main window; not owned. It lives as long as the application, closing it only hides it.
     QWidget *window() const { return m_window; }
@@ -23,5 +25,6 @@ public:
     void applicationWillTerminate();
 
 private:
+    QPointer<HTTPServer> m_server;
     QPointer<QWidget> m_window;
 };
