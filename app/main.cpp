@@ -1,9 +1,18 @@
+#include "AppIcon.h"
+#include "HTTPServer.h"
 #include "MainWindow.h"
+#include "MyController.h"
 #include "PellisorAppDelegate.h"
 #include "SignalWatcher.h"
+#include "SingleInstance.h"
+#include "TrayIcon.h"
+#include "WindowPlacement.h"
 
 #include <QApplication>
+#include <QSystemTrayIcon>
 #include <QTimer>
+
+#include <memory>
 
 int main(int argc, char *argv[])
 {
@@ -14,17 +23,41 @@ int main(int argc, char *argv[])
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pellisor"));
+    QApplication::setDesktopFileName(QStringLiteral("pellisor"));
+    QApplication::setWindowIcon(pellisorIcon());
     QApplication::setQuitOnLastWindowClosed(false);
 
-    PellisorAppDelegate delegate;
-    MainWindow window;
+    // Decided before anything is shown or started: a second launch never touches the server's port.
+    SingleInstance instance;
+    if (instance.handOverToRunningInstance())
+        return 0;
+
+    HTTPServer *server = HTTPServer::sharedHTTPServer();
+    PellisorAppDelegate delegate(server);
+    MainWindow window(server);
     delegate.setWindow(&window);
+
+    MyController controller;
+    controller.setAlertParent(&window);
+    QObject::connect(&window, &MainWindow::addressReportRequested, &controller, &MyController::MyClick);
+    QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
+                     &PellisorAppDelegate::applicationShouldHandleReopen);
+
+    std::unique_ptr<TrayIcon> tray;
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        tray = std::make_unique<TrayIcon>();
+        QObject::connect(tray.get(), &TrayIcon::showWindowRequested, &delegate,
+                         &PellisorAppDelegate::applicationShouldHandleReopen);
+        QObject::connect(tray.get(), &TrayIcon::addressReportRequested, &controller, &MyController::MyClick);
+        QObject::connect(tray.get(), &TrayIcon::quitRequested, &application, &QCoreApplication::quit);
+    }
 
     SignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &SignalWatcher::quitRequested, &application, &QCoreApplication::quit);
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      &PellisorAppDelegate::applicationWillTerminate);
 
+    centreOnScreen(window);
     window.show();
     QTimer::singleShot(0, &delegate, &PellisorAppDelegate::applicationDidFinishLaunching);
     return application.exec();

@@ -1,0 +1,94 @@
+#include "SingleInstance.h"
+
+#include "SystemLog.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr char reopenRequest[] = "reopen\n";
+// Anything longer without a line end is not one of ours.
+constexpr qint64 longestRequest = 64;
+
+// Local sockets connect or fail at once; these only bound a peer that is alive but not answering.
+constexpr int connectTimeLimitMs = 1000;
+constexpr int writeTimeLimitMs = 1000;
+// Two launches at the same moment take turns deciding which of them is the first.
+constexpr int decisionTimeLimitMs = 5000;
+
+} // namespace
+
+SingleInstance::SingleInstance(QString name, QObject *parent)
+    : QObject(parent)
+    , m_name(std::move(name))
+{
+}
+
+QString SingleInstance::nameForCurrentUser()
+{
+    const QByteArray home = QDir::homePath().toUtf8();
+    const QByteArray digest = QCryptographicHash::hash(home, QCryptographicHash::Sha256).toHex().left(16);
+    return QStringLiteral("pellisor-%1-%2").arg(::getuid()).arg(QString::fromLatin1(digest));
+}
+
+bool SingleInstance::handOverToRunningInstance()
+{
+    QLockFile decision(QDir(QDir::tempPath()).filePath(m_name + QStringLiteral(".lock")));
+    const bool decidingAlone = decision.tryLock(decisionTimeLimitMs);
+    if (askRunningInstanceToReopen())
+        return true;
+    listen();
+    if (decidingAlone)
+        decision.unlock();
+    return false;
+}
+
+bool SingleInstance::askRunningInstanceToReopen()
+{
+    QLocalSocket socket;
+    socket.connectToServer(m_name);
+    if (!socket.waitForConnected(connectTimeLimitMs))
+        return false;
+    socket.write(reopenRequest);
+    socket.waitForBytesWritten(writeTimeLimitMs);
+    socket.disconnectFromServer();
+    return true;
+}
+
+void SingleInstance::listen()
+{
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    // Nobody answered: whatever socket file is left belongs to an instance that ended without removing it.
+    QLocalServer::removeServer(m_name);
+    if (!m_server->listen(m_name)) {
+        systemLog(QStringLiteral("Pellisor: later launches will not find this one: %1").arg(m_server->errorString()));
+        return;
+    }
+    connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptRequests);
+}
+
+void SingleInstance::acceptRequests()
+{
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readRequest(socket); });
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        readRequest(socket);
+    }
+}
+
+void SingleInstance::readRequest(QLocalSocket *socket)
+{
+    while (socket->canReadLine()) {
+        if (socket->readLine() == reopenRequest)
+            emit reopenRequested();
+    }
+    if (socket->bytesAvailable() > longestRequest)
+        socket->abort();
+}
