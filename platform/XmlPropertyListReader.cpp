@@ -331,11 +331,28 @@ const char *skipComment(const char *p, const char *end)
     return dashes + 3;
 }
 
+// True at "<?xml " (any case): the XML declaration, which may only open the document.
+bool isXmlDeclaration(const char *p, const char *end)
+{
+    return end - p > 5 && (p[2] | 0x20) == 'x' && (p[3] | 0x20) == 'm' && (p[4] | 0x20) == 'l'
+        && (isSpace(p[5]) || p[5] == '?');
+}
+
 const char *skipProcessingInstruction(const char *p, const char *end)
 {
     const auto startsName = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':'; };
-    if (p + 2 >= end || !startsName(p[2]))
-        return nullptr; // no target
+    if (p + 2 >= end || !startsName(p[2]) || isXmlDeclaration(p, end))
+        return nullptr;
+    return skipDelimited(p, end, "<?", "?>");
+}
+
+const char *skipXmlDeclaration(const char *p, const char *end)
+{
+    if (!startsWith(p, end, "<?xml") || !isXmlDeclaration(p, end))
+        return p;
+    const char *body = skipSpace(p + 5, end);
+    if (!startsWith(body, end, "version"))
+        return nullptr;
     return skipDelimited(p, end, "<?", "?>");
 }
 
@@ -471,7 +488,7 @@ bool XmlPropertyListReader::readDocument()
     const char *p = m_begin;
     if (startsWith(p, m_end, "\xEF\xBB\xBF"))
         p += 3;
-    if (!(p = readProlog(p)) || !(p = readPlistStart(p)) || !(p = skipMisc(p)) || !(p = readRootDictionary(p))
+    if (!(p = skipXmlDeclaration(p, m_end)) || !(p = readProlog(p)) || !(p = readPlistStart(p)) || !(p = skipMisc(p)) || !(p = readRootDictionary(p))
         || !(p = skipMisc(p)) || !(p = readEndTag(p, Element::Plist)) || !(p = skipMisc(p)))
         return false;
     return p == m_end;

@@ -414,6 +414,8 @@ void tst_PropertyList::refusesMalformedXml_data()
     QTest::newRow("whitespace") << QByteArray(" \n\t ");
     QTest::newRow("garbage") << QByteArray("\x00\xff\xfe garbage \x01\x02", 14);
     QTest::newRow("other XML document") << QByteArray("<?xml version=\"1.0\"?><html><body/></html>");
+    QTest::newRow("declaration without version") << QByteArray("<?xml encoding=\"UTF-8\"?><plist><dict/></plist>");
+    QTest::newRow("declaration not first") << QByteArray(" <?xml version=\"1.0\"?><plist><dict/></plist>");
     QTest::newRow("plist without value") << QByteArray("<plist version=\"1.0\"></plist>");
     QTest::newRow("empty plist element") << QByteArray("<plist/>");
 
