@@ -76,8 +76,11 @@ private slots:
     void cleanup();
     void servesHelloAndQuitsCleanlyOnSigterm();
     void keepsRunningWhenThePortIsTaken();
+    void secondLaunchHandsOverToTheFirstAndLeaves();
+    void startsAfterAnInstanceWasKilled();
 
 private:
+    std::unique_ptr<QProcess> startPellisor();
     void launch();
 
     QTemporaryDir m_home;
@@ -99,17 +102,23 @@ void tst_PellisorBinary::cleanup()
     m_process.reset();
 }
 
-void tst_PellisorBinary::launch()
+std::unique_ptr<QProcess> tst_PellisorBinary::startPellisor()
 {
-    m_process = std::make_unique<QProcess>();
+    auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), m_home.path());
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.path());
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     environment.remove(QStringLiteral("QT_QPA_PLATFORM")); // it must choose the off-screen platform by itself
-    m_process->setProcessEnvironment(environment);
-    m_process->start(QStringLiteral(PELLISOR_BINARY), QStringList{});
+    process->setProcessEnvironment(environment);
+    process->start(QStringLiteral(PELLISOR_BINARY), QStringList{});
+    return process;
+}
+
+void tst_PellisorBinary::launch()
+{
+    m_process = startPellisor();
     QVERIFY(m_process->waitForStarted());
 }
 
@@ -149,6 +158,36 @@ void tst_PellisorBinary::keepsRunningWhenThePortIsTaken()
     QVERIFY(m_process->waitForFinished(5000));
     QCOMPARE(m_process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_process->exitCode(), 0);
+}
+
+void tst_PellisorBinary::secondLaunchHandsOverToTheFirstAndLeaves()
+{
+    launch();
+    QTRY_VERIFY_WITH_TIMEOUT(portAcceptsConnections(), 10000);
+
+    const std::unique_ptr<QProcess> second = startPellisor();
+    QVERIFY(second->waitForFinished(5000));
+    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->exitCode(), 0);
+    // Had it started a server of its own, it would have reported the port as taken.
+    QVERIFY(serverErrorLines(second->readAllStandardError()).isEmpty());
+
+    QCOMPARE(m_process->state(), QProcess::Running);
+    QCOMPARE(curl({"http://127.0.0.1:4556/hello"}), QStringLiteral("Hello!"));
+    QVERIFY(serverErrorLines(m_process->readAllStandardError()).isEmpty());
+}
+
+void tst_PellisorBinary::startsAfterAnInstanceWasKilled()
+{
+    launch();
+    QTRY_VERIFY_WITH_TIMEOUT(portAcceptsConnections(), 10000);
+    m_process->kill(); // leaves its single-instance socket file behind
+    QVERIFY(m_process->waitForFinished(5000));
+    QVERIFY(!portAcceptsConnections());
+
+    launch();
+    QTRY_VERIFY_WITH_TIMEOUT(portAcceptsConnections(), 10000);
+    QCOMPARE(curl({"http://127.0.0.1:4556/hello"}), QStringLiteral("Hello!"));
 }
 
 QTEST_GUILESS_MAIN(tst_PellisorBinary)
