@@ -1,6 +1,5 @@
 #include "GetSongListResponse.h"
 
-#include "AsciiText.h"
 #include "EndpointError.h"
 #include "ErrorResponse.h"
 #include "LibraryLocator.h"
@@ -45,7 +44,7 @@ void GetSongListResponse::startResponse()
 
         // A new index from here on, even if this list goes no further.
         songById.emplace();
-        const QByteArray body = toLossyAscii(SongListBuilder::build(library.root(), device, *songById));
+        const QByteArray body = SongListBuilder::build(library.root(), device, *songById);
 
         HTTPResponse response(200);
         response.setHeaderField("Content-Type", "text/plain");

@@ -29,8 +29,9 @@ public:
     // The track's ID the way the list and the index write it: its "Track ID" as a 32-bit decimal.
     static QString trackIdText(const PlistValue &value);
 
-    // Fills `index` with the listed songs as it goes (it is not cleared first).
-    static QString build(const PlistValue &library, const QString &deviceValue, TrackIndex &index);
+    // The body, in the ASCII it is sent in. Fills `index` with the listed songs as it goes (it is not cleared
+    // first).
+    static QByteArray build(const PlistValue &library, const QString &deviceValue, TrackIndex &index);
 
     // "&", ">" and "<" as entities ("&" first), then white space trimmed from both ends.
     static QString xmlEncode(const QString &text);

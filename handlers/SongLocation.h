@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
@@ -11,14 +12,18 @@
 namespace SongLocation {
 
 bool isLocalFile(QStringView location);
+bool isLocalFile(QByteArrayView utf8Location);
 
 // The file's absolute path, percent escapes decoded ("+" stays "+"); nothing when the escapes are not UTF-8.
 std::optional<QString> filePath(QStringView location);
 
 // The text after the last "/", decoded; as it stands when its escapes are not UTF-8.
 QString fileName(QStringView location);
+// The same in UTF-8.
+QByteArray fileNameUtf8(QByteArrayView utf8Location);
 
 // Percent escapes decoded as UTF-8; nothing for a malformed escape or bytes that are not UTF-8.
 std::optional<QString> percentDecoded(QStringView text);
+std::optional<QByteArray> percentDecodedUtf8(QByteArrayView utf8Text);
 
 } // namespace SongLocation

@@ -1,11 +1,8 @@
 #include "AsciiText.h"
 
-#include <QChar>
 #include <QString>
 
-namespace {
-
-char asciiFor(QChar c)
+char toLossyAscii(QChar c)
 {
     if (c.unicode() < 0x80)
         return char(c.unicode());
@@ -21,13 +18,11 @@ char asciiFor(QChar c)
     return '?';
 }
 
-} // namespace
-
 QByteArray toLossyAscii(QStringView text)
 {
     QByteArray bytes(text.size(), Qt::Uninitialized);
     char *out = bytes.data();
     for (const QChar c : text)
-        *out++ = c.unicode() < 0x80 ? char(c.unicode()) : asciiFor(c);
+        *out++ = toLossyAscii(c);
     return bytes;
 }
