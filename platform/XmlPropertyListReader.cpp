@@ -55,7 +55,7 @@ const char *find(const char *p, const char *end, std::string_view needle)
 }
 
 // Up to eight bytes at p, little-endian, zero-padded past `end`: tag names are compared a word at a time.
-quint64 loadWord(const char *p, const char *end)
+inline quint64 loadWord(const char *p, const char *end)
 {
     quint64 word = 0;
     if (end - p >= 8) {
@@ -248,7 +248,7 @@ void appendNormalisingLineEnds(QByteArray &out, const char *p, const char *end)
 
 // The first byte in [p, end) that character data cannot simply pass over: markup, a reference, the ']' that
 // could start "]]>", a control character, or the lead byte of a multi-byte UTF-8 sequence.
-const char *findSpecial(const char *p, const char *end)
+inline const char *findSpecial(const char *p, const char *end)
 {
 #if defined(__SSE2__)
     const __m128i less = _mm_set1_epi8('<');
@@ -275,7 +275,7 @@ const char *findSpecial(const char *p, const char *end)
 }
 
 // Checks character data up to the next '<' and returns it, or nullptr if the data is malformed or unterminated.
-const char *scanCharData(const char *p, const char *end, quint8 &flags)
+inline const char *scanCharData(const char *p, const char *end, quint8 &flags)
 {
     for (;;) {
         p = findSpecial(p, end);
@@ -568,7 +568,7 @@ const char *XmlPropertyListReader::readNested(const char *p)
     return p;
 }
 
-const char *XmlPropertyListReader::readChild(const char *p)
+inline const char *XmlPropertyListReader::readChild(const char *p)
 {
     StartTag tag;
     const char *q = p + 1;
@@ -618,7 +618,7 @@ const char *XmlPropertyListReader::closeContainer(const char *p)
     return p;
 }
 
-const char *XmlPropertyListReader::readLeaf(const StartTag &tag)
+inline const char *XmlPropertyListReader::readLeaf(const StartTag &tag)
 {
     const char *content = tag.next;
     const char *contentEnd = content;
@@ -725,7 +725,7 @@ XmlPropertyListReader::StartTag XmlPropertyListReader::readStartTag(const char *
     return tag;
 }
 
-const char *XmlPropertyListReader::readEndTag(const char *p, Element element) const
+inline const char *XmlPropertyListReader::readEndTag(const char *p, Element element) const
 {
     const ElementName &name = kElementNames[size_t(element)];
     if (m_end - p < qsizetype(name.text.size()) + 3 || p[0] != '<' || p[1] != '/'
@@ -773,7 +773,7 @@ const char *XmlPropertyListReader::readAttributes(const char *p, bool &empty) co
 }
 
 // Recognises the element name at p and moves p past it; the name must be followed by a byte that ends it.
-XmlPropertyListReader::Element XmlPropertyListReader::readElementName(const char *&p) const
+inline XmlPropertyListReader::Element XmlPropertyListReader::readElementName(const char *&p) const
 {
     const quint64 word = loadWord(p, m_end);
     const auto is = [&](Element element) {
@@ -802,7 +802,7 @@ XmlPropertyListReader::Element XmlPropertyListReader::readElementName(const char
     }
 }
 
-PlistNode::Kind XmlPropertyListReader::kindOf(Element element)
+inline PlistNode::Kind XmlPropertyListReader::kindOf(Element element)
 {
     static_assert(std::size(kElementNames) == size_t(Element::Data) + 1);
     static_assert(kElementNames[size_t(Element::Key)].text == "key" && kElementNames[size_t(Element::Data)].text == "data");
