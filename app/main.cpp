@@ -57,6 +57,8 @@ int main(int argc, char *argv[])
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      &PellisorAppDelegate::applicationWillTerminate);
 
+    // Laid out first: until then the window has no size of its own to centre.
+    window.adjustSize();
     centreOnScreen(window);
     window.show();
     QTimer::singleShot(0, &delegate, &PellisorAppDelegate::applicationDidFinishLaunching);
