@@ -6,10 +6,12 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -101,37 +103,40 @@ bool readCapped(QIODevice &device, qint64 limit, QByteArray &out)
     }
 }
 
-// Reads a whole regular file into memory: on this kind of machine that is faster than mapping it (every mapped
-// page faults once per parse), and a file that is rewritten meanwhile cannot crash us the way a mapping can.
-bool readRegularFile(PropertyListDocument &doc, QFile &file)
+// Reads a regular file into memory on another thread, so that the parse can run right behind it. Reading beats
+// mapping here: with a mapping every page faults once per parse, and a file rewritten meanwhile could crash us.
+class BackgroundFileRead
 {
-    const qint64 size = file.size();
-    if (size > kMaxPlistFileBytes)
-        return false;
-    doc.fileBytes.resize(size_t(size));
-    qint64 got = 0;
-    while (got < size) {
-        const qint64 n = file.read(doc.fileBytes.data() + got, size - got);
-        if (n <= 0)
-            break;
-        got += n;
+public:
+    BackgroundFileRead(QFile &file, char *buffer, qsizetype size)
+        : m_thread([this, &file, buffer, size] { run(file, buffer, size); })
+    {
     }
-    doc.fileBytes.resize(size_t(got)); // shorter if the file shrank meanwhile: then it fails to parse
-    doc.bytes = doc.fileBytes.data();
-    doc.size = got;
-    return true;
-}
+    ~BackgroundFileRead()
+    {
+        m_arriving.cancel();
+        m_thread.join();
+    }
 
-bool loadFile(PropertyListDocument &doc, QFile &file)
-{
-    if (!file.isSequential())
-        return readRegularFile(doc, file);
-    if (!readCapped(file, kMaxPlistFileBytes, doc.arrayBytes))
-        return false;
-    doc.bytes = doc.arrayBytes.constData();
-    doc.size = doc.arrayBytes.size();
-    return true;
-}
+    const ArrivingBytes &arriving() const { return m_arriving; }
+
+private:
+    void run(QFile &file, char *buffer, qsizetype size)
+    {
+        qsizetype got = 0;
+        while (got < size && !m_arriving.isCancelled()) {
+            const qint64 n = file.read(buffer + got, std::min<qint64>(kReadChunkBytes, size - got));
+            if (n <= 0)
+                break; // the file shrank or failed: what arrived is parsed, and found truncated
+            got += qsizetype(n);
+            m_arriving.arrive(got, got == size);
+        }
+        m_arriving.arrive(got, true);
+    }
+
+    ArrivingBytes m_arriving;
+    std::thread m_thread;
+};
 
 } // namespace
 
@@ -260,9 +265,26 @@ std::optional<PropertyList> PropertyList::readFile(const QString &path)
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return std::nullopt;
     auto doc = std::make_shared<PropertyListDocument>();
-    if (!loadFile(*doc, file))
+    if (file.isSequential()) {
+        if (!readCapped(file, kMaxPlistFileBytes, doc->arrayBytes))
+            return std::nullopt;
+        doc->bytes = doc->arrayBytes.constData();
+        doc->size = doc->arrayBytes.size();
+        return parse(std::move(doc));
+    }
+    if (file.size() > kMaxPlistFileBytes)
         return std::nullopt;
-    return parse(std::move(doc));
+    doc->fileBytes.resize(size_t(file.size()));
+    doc->bytes = doc->fileBytes.data();
+    doc->size = file.size();
+    std::optional<PropertyList> list;
+    {
+        const BackgroundFileRead read(file, doc->fileBytes.data(), doc->size);
+        doc->arriving = &read.arriving();
+        list = parse(doc);
+    }
+    doc->arriving = nullptr;
+    return list;
 }
 
 std::optional<PropertyList> PropertyList::readData(const QByteArray &bytes)
@@ -278,7 +300,11 @@ std::optional<PropertyList> PropertyList::readData(const QByteArray &bytes)
 
 std::optional<PropertyList> PropertyList::parse(std::shared_ptr<PropertyListDocument> doc)
 {
-    const bool binary = QByteArrayView(doc->bytes, doc->size).startsWith("bplist");
+    const QByteArrayView magic("bplist");
+    const qsizetype head = doc->arriving ? doc->arriving->waitFor(magic.size()).arrived : doc->size;
+    const bool binary = QByteArrayView(doc->bytes, head).startsWith(magic);
+    if (binary && doc->arriving)
+        doc->size = doc->arriving->waitFor(doc->size).arrived;
     if (!(binary ? BinaryPropertyListReader::read(*doc) : XmlPropertyListReader::read(*doc)))
         return std::nullopt;
     return PropertyList(std::move(doc));

@@ -2,6 +2,7 @@
 
 // Internal to the property-list reader: the parsed form that PlistValue handles point into.
 
+#include "ArrivingBytes.h"
 #include "HugePageAllocator.h"
 
 #include <QByteArray>
@@ -61,6 +62,9 @@ public:
     QByteArray arrayBytes;
     const char *bytes = nullptr;
     qsizetype size = 0;
+
+    // Set while a regular file is still being read into `fileBytes`; `size` is then the size it is expected to have.
+    const ArrivingBytes *arriving = nullptr;
 
     std::vector<PlistNode, HugePageAllocator<PlistNode>> nodes;
     std::vector<QString> sideStrings;

@@ -20,6 +20,9 @@ namespace {
 constexpr qsizetype kMaxReferenceLength = 16;
 // Every element is at least this long ("<key/>"), which bounds the number of nodes a file can produce.
 constexpr qsizetype kShortestElement = 6;
+// While a file is still arriving, the bytes that must be there ahead of each element before it is read; an
+// element longer than this is read again once the whole file is in.
+constexpr qsizetype kReadAhead = qsizetype(1) << 18;
 
 bool isSpace(char c)
 {
@@ -473,7 +476,8 @@ bool XmlPropertyListReader::read(PropertyListDocument &doc)
 XmlPropertyListReader::XmlPropertyListReader(PropertyListDocument &doc)
     : m_doc(doc)
     , m_begin(doc.bytes)
-    , m_end(doc.bytes + doc.size)
+    , m_end(doc.arriving ? doc.bytes : doc.bytes + doc.size)
+    , m_complete(!doc.arriving)
 {
     // An upper bound, so the arena never reallocates; pages that stay unused are never touched.
     m_doc.nodes.reserve(size_t(doc.size / kShortestElement + 1));
@@ -485,13 +489,56 @@ bool XmlPropertyListReader::readDocument()
 {
     if (m_doc.size > kMaxPlistFileBytes)
         return false;
-    const char *p = m_begin;
-    if (startsWith(p, m_end, "\xEF\xBB\xBF"))
-        p += 3;
-    if (!(p = skipXmlDeclaration(p, m_end)) || !(p = readProlog(p)) || !(p = readPlistStart(p)) || !(p = skipMisc(p)) || !(p = readRootDictionary(p))
-        || !(p = skipMisc(p)) || !(p = readEndTag(p, Element::Plist)) || !(p = skipMisc(p)))
+    awaitBytes(m_begin);
+    const char *p = retryOnWholeFile(m_begin, [this](const char *q) { return readUpToRoot(q); });
+    if (!p || !(p = retryOnWholeFile(p, [this](const char *q) { return openRootDictionary(q); })) || !(p = readNested(p)))
+        return false;
+    awaitWholeFile();
+    m_doc.size = m_end - m_begin;
+    if (!(p = skipMisc(p)) || !(p = readEndTag(p, Element::Plist)) || !(p = skipMisc(p)))
         return false;
     return p == m_end;
+}
+
+// Makes the next kReadAhead bytes from p available, as far as the file has them.
+void XmlPropertyListReader::awaitBytes(const char *p)
+{
+    if (m_complete || m_end - p >= kReadAhead)
+        return;
+    const ArrivingBytes::Progress progress = m_doc.arriving->waitFor(p - m_begin + kReadAhead);
+    m_end = m_begin + progress.arrived;
+    m_complete = progress.complete;
+}
+
+// Waits for the rest of the file; false if it was all there already.
+bool XmlPropertyListReader::awaitWholeFile()
+{
+    if (m_complete)
+        return false;
+    const ArrivingBytes::Progress progress = m_doc.arriving->waitFor(m_doc.size);
+    m_end = m_begin + progress.arrived;
+    m_complete = true;
+    return true;
+}
+
+// Runs a step that changes nothing when it fails; if it failed for want of bytes, runs it again on the whole file.
+template <typename Step>
+const char *XmlPropertyListReader::retryOnWholeFile(const char *p, Step step)
+{
+    const char *next = step(p);
+    if (!next && awaitWholeFile())
+        next = step(p);
+    return next;
+}
+
+// The byte-order mark, declaration, DOCTYPE, comments and <plist> start tag; returns the first byte of the value.
+const char *XmlPropertyListReader::readUpToRoot(const char *p) const
+{
+    if (startsWith(p, m_end, "\xEF\xBB\xBF"))
+        p += 3;
+    if (!(p = skipXmlDeclaration(p, m_end)) || !(p = readProlog(p)) || !(p = readPlistStart(p)))
+        return nullptr;
+    return skipMisc(p);
 }
 
 const char *XmlPropertyListReader::readProlog(const char *p) const
@@ -535,14 +582,10 @@ const char *XmlPropertyListReader::skipMisc(const char *p) const
     }
 }
 
-const char *XmlPropertyListReader::readRootDictionary(const char *p)
+const char *XmlPropertyListReader::openRootDictionary(const char *p)
 {
     const StartTag tag = readStartTag(p);
-    if (tag.element != Element::Dictionary || !openContainer(tag) || !(p = readNested(tag.next)))
-        return nullptr;
-    m_doc.root = quint32(m_doc.nodes.size());
-    m_doc.nodes.push_back(m_pending.front());
-    return p;
+    return tag.element == Element::Dictionary ? openContainer(tag) : nullptr;
 }
 
 // Reads until every open container is closed.
@@ -551,21 +594,27 @@ const char *XmlPropertyListReader::readRootDictionary(const char *p)
 const char *XmlPropertyListReader::readNested(const char *p)
 {
     while (!m_open.empty()) {
-        p = skipSpace(p, m_end);
-        if (m_end - p < 2 || *p != '<')
-            return nullptr;
-        if (p[1] == '/') {
-            p = closeContainer(p);
-        } else if (p[1] == '!' || p[1] == '?') {
-            const char *next = skipMisc(p);
-            p = next == p ? nullptr : next; // a DOCTYPE or CDATA between elements
-        } else {
-            p = readChild(p);
-        }
-        if (!p)
+        awaitBytes(p);
+        if (!(p = retryOnWholeFile(p, [this](const char *q) { return readNestedStep(q); })))
             return nullptr;
     }
+    m_doc.root = quint32(m_doc.nodes.size());
+    m_doc.nodes.push_back(m_pending.front());
     return p;
+}
+
+inline const char *XmlPropertyListReader::readNestedStep(const char *p)
+{
+    p = skipSpace(p, m_end);
+    if (m_end - p < 2 || *p != '<')
+        return nullptr;
+    if (p[1] == '/')
+        return closeContainer(p);
+    if (p[1] == '!' || p[1] == '?') {
+        const char *next = skipMisc(p);
+        return next == p ? nullptr : next; // a DOCTYPE or CDATA between elements
+    }
+    return readChild(p);
 }
 
 inline const char *XmlPropertyListReader::readChild(const char *p)

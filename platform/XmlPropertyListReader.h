@@ -39,11 +39,18 @@ private:
     explicit XmlPropertyListReader(PropertyListDocument &doc);
 
     bool readDocument();
+    void awaitBytes(const char *p);
+    bool awaitWholeFile();
+    template <typename Step>
+    const char *retryOnWholeFile(const char *p, Step step);
+
+    const char *readUpToRoot(const char *p) const;
     const char *readProlog(const char *p) const;
     const char *readPlistStart(const char *p) const;
     const char *skipMisc(const char *p) const;
-    const char *readRootDictionary(const char *p);
+    const char *openRootDictionary(const char *p);
     const char *readNested(const char *p);
+    const char *readNestedStep(const char *p);
     const char *readChild(const char *p);
     const char *openContainer(const StartTag &tag);
     const char *closeContainer(const char *p);
@@ -61,7 +68,8 @@ private:
 
     PropertyListDocument &m_doc;
     const char *const m_begin;
-    const char *const m_end;
+    const char *m_end;  // of the bytes there so far
+    bool m_complete;    // m_end is the end of the file
     // Children of the open containers, moved to the arena in one block when their container closes.
     std::vector<PlistNode> m_pending;
     std::vector<OpenContainer> m_open;

@@ -178,6 +178,7 @@ private slots:
     void refusesEveryTruncation();
     void refusesDeepNestingQuickly();
     void refusesUnreadableFiles();
+    void readsLargeFiles();
 
     // Binary lists
     void readsBinaryList();
@@ -519,6 +520,35 @@ void tst_PropertyList::refusesUnreadableFiles()
     QVERIFY(empty.open(QIODevice::WriteOnly));
     empty.close();
     QVERIFY(!PropertyList::readFile(empty.fileName()));
+}
+
+// Files are parsed while they are still being read, an element at a time: elements that straddle what has arrived,
+// and one longer than the reader ever waits for, must come out whole.
+void tst_PropertyList::readsLargeFiles()
+{
+    constexpr int kEntries = 50000;
+    const QByteArray longText = QByteArray("Ripe &#38; Ruin ").repeated(80000);
+    QByteArray body = "<dict><key>long</key><string>" + longText + "</string>";
+    for (int i = 0; i < kEntries; ++i)
+        body += "<key>" + QByteArray::number(i) + "</key><integer>" + QByteArray::number(i * 7) + "</integer>";
+    const QByteArray document = plist(body + "</dict>");
+    QVERIFY(document.size() > 3 * (1 << 20)); // several pieces for the reading thread
+
+    QTemporaryDir dir;
+    QFile file(dir.filePath(u"Library.xml"_s));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(document);
+    file.close();
+    const auto list = PropertyList::readFile(file.fileName());
+    QVERIFY(list);
+    QCOMPARE(list->root().count(), kEntries + 1);
+    QCOMPARE(list->root().value("long"_L1).toString(), u"Ripe & Ruin "_s.repeated(80000));
+    QCOMPARE(list->root().value("49999"_L1).toInteger(), 49999 * 7);
+
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(document.left(document.size() - 20));
+    file.close();
+    QVERIFY(!PropertyList::readFile(file.fileName()));
 }
 
 void tst_PropertyList::readsBinaryList()
