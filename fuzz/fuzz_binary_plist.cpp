@@ -1,0 +1,10 @@
+#include "FuzzEntryPoints.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    FuzzEntryPoints::binaryPropertyList(QByteArrayView(data, qsizetype(size)));
+    return 0;
+}
