@@ -15,7 +15,8 @@
 
 namespace {
 
-// Read in pieces from devices that cannot be mapped, so a never-ending one stops at the size limit.
+// Files are read a piece at a time: a parse can start on the first piece, and a never-ending device stops at
+// the size limit.
 constexpr qint64 kReadChunkBytes = qint64(1) << 20;
 
 bool isAsciiOnly(QLatin1StringView text)
@@ -26,7 +27,6 @@ bool isAsciiOnly(QLatin1StringView text)
     }
     return true;
 }
-
 
 QString nodeText(const PropertyListDocument &doc, const PlistNode &node)
 {

@@ -29,10 +29,9 @@ struct PlistNode
         SideString = 2,    // `a` indexes PropertyListDocument::sideStrings (binary lists)
     };
 
-    // String, Key, Date, Data: byte offset of the raw text (or side-string index).  Container: first child.
-    // Integer, Real: low half of the value.
+    // String, Key, Data and XML Date: where the raw text starts (or the side-string index) and its length.
+    // Container: the first child and the number of child nodes. Integer, Real and binary Date: the value's bits.
     quint32 a = 0;
-    // String, Key, Date, Data: raw byte length.  Container: number of child nodes.  Integer, Real: high half.
     quint32 b = 0;
     Kind kind = Dictionary;
     quint8 flags = 0;
@@ -44,7 +43,6 @@ struct PlistNode
         return length == 0 ? 0 : quint16(uchar(key[length - 1]) << 8 | uchar(key[length / 2]));
     }
 
-    bool isContainer() const { return kind == Dictionary || kind == Array; }
     quint64 inlineBits() const { return quint64(b) << 32 | a; }
     void setInlineBits(quint64 bits)
     {

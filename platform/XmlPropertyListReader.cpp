@@ -531,14 +531,14 @@ const char *XmlPropertyListReader::retryOnWholeFile(const char *p, Step step)
     return next;
 }
 
-// The byte-order mark, declaration, DOCTYPE, comments and <plist> start tag; returns the first byte of the value.
+// The byte-order mark, declaration, DOCTYPE, comments and <plist> start tag.
 const char *XmlPropertyListReader::readUpToRoot(const char *p) const
 {
     if (startsWith(p, m_end, "\xEF\xBB\xBF"))
         p += 3;
-    if (!(p = skipXmlDeclaration(p, m_end)) || !(p = readProlog(p)) || !(p = readPlistStart(p)))
+    if (!(p = skipXmlDeclaration(p, m_end)) || !(p = readProlog(p)))
         return nullptr;
-    return skipMisc(p);
+    return readPlistStart(p);
 }
 
 const char *XmlPropertyListReader::readProlog(const char *p) const
@@ -584,6 +584,8 @@ const char *XmlPropertyListReader::skipMisc(const char *p) const
 
 const char *XmlPropertyListReader::openRootDictionary(const char *p)
 {
+    if (!(p = skipMisc(p)))
+        return nullptr;
     const StartTag tag = readStartTag(p);
     return tag.element == Element::Dictionary ? openContainer(tag) : nullptr;
 }

@@ -1,10 +1,14 @@
 #include "PropertyList.h"
+#include "PropertyListDocument.h"
+#include "XmlPropertyListReader.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
 
+#include <chrono>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -131,6 +135,36 @@ private:
     std::vector<QByteArray> m_objects;
 };
 
+// Parses an XML list the way readFile does, while its bytes are still arriving, here in small pieces with pauses
+// between them. Bytes that have not arrived yet are garbage, so reading them would show.
+bool parsesWhileArriving(const QByteArray &document)
+{
+    constexpr qsizetype kPiece = 4096;
+    QByteArray buffer(document.size(), '\xFF');
+    PropertyListDocument doc;
+    doc.arrayBytes = buffer;
+    doc.bytes = doc.arrayBytes.data(); // detached: the feeder writes into it
+    doc.size = document.size();
+    ArrivingBytes arriving;
+    doc.arriving = &arriving;
+    char *target = doc.arrayBytes.data();
+    std::thread feeder([&] {
+        for (qsizetype done = 0; !arriving.isCancelled();) {
+            const qsizetype piece = std::min(kPiece, document.size() - done);
+            std::memcpy(target + done, document.constData() + done, size_t(piece));
+            done += piece;
+            arriving.arrive(done, done == document.size());
+            if (done == document.size())
+                break;
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+        }
+    });
+    const bool parsed = XmlPropertyListReader::read(doc);
+    arriving.cancel();
+    feeder.join();
+    return parsed;
+}
+
 // { "names": ["plain", "Ünïcödé ♫"], "nested": { "deeper": { "leaf": "x" } }, "i1".."i8": ints of each width }
 QByteArray sampleBinaryPlist()
 {
@@ -179,6 +213,8 @@ private slots:
     void refusesDeepNestingQuickly();
     void refusesUnreadableFiles();
     void readsLargeFiles();
+    void parsesWhileBytesArrive_data();
+    void parsesWhileBytesArrive();
 
     // Binary lists
     void readsBinaryList();
@@ -541,6 +577,7 @@ void tst_PropertyList::readsLargeFiles()
     file.close();
     const auto list = PropertyList::readFile(file.fileName());
     QVERIFY(list);
+    QCOMPARE(list->root().keyAt(0), u"long"_s);
     QCOMPARE(list->root().count(), kEntries + 1);
     QCOMPARE(list->root().value("long"_L1).toString(), u"Ripe & Ruin "_s.repeated(80000));
     QCOMPARE(list->root().value("49999"_L1).toInteger(), 49999 * 7);
@@ -549,6 +586,30 @@ void tst_PropertyList::readsLargeFiles()
     file.write(document.left(document.size() - 20));
     file.close();
     QVERIFY(!PropertyList::readFile(file.fileName()));
+}
+
+void tst_PropertyList::parsesWhileBytesArrive_data()
+{
+    QTest::addColumn<QByteArray>("document");
+    QTest::addColumn<bool>("valid");
+
+    const QByteArray entries = QByteArray("<key>k</key><string>v &#38; w</string><key>n</key><integer>7</integer>").repeated(20000);
+    const QByteArray longer = QByteArray(1 << 20, 'x');
+    QTest::newRow("many small elements") << plist("<dict>" + entries + "</dict>") << true;
+    QTest::newRow("string longer than the read-ahead") << plist("<dict><key>k</key><string>" + longer + "</string></dict>") << true;
+    QTest::newRow("comment longer than the read-ahead") << plist("<dict><!--" + longer + "--><key>k</key><true/></dict>") << true;
+    QTest::newRow("indentation longer than the read-ahead")
+        << QByteArray("<plist version=\"1.0\">" + QByteArray(1 << 20, '\t') + "<dict/></plist>") << true;
+    QTest::newRow("truncated") << plist("<dict>" + entries + "</dict>").chopped(12) << false;
+    QTest::newRow("broken at the end") << plist("<dict>" + entries + "</dict>") + "<" << false;
+}
+
+void tst_PropertyList::parsesWhileBytesArrive()
+{
+    QFETCH(QByteArray, document);
+    QFETCH(bool, valid);
+    QCOMPARE(PropertyList::readData(document).has_value(), valid);
+    QCOMPARE(parsesWhileArriving(document), valid);
 }
 
 void tst_PropertyList::readsBinaryList()
