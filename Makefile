@@ -1,8 +1,9 @@
 # The two commands a new user needs: `make run` and `make test`. Both install what is missing first.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run demo test clean
+.PHONY: all deps configure build run demo test sanitize fuzz soak clean
 
 all: build
 
@@ -21,8 +22,28 @@ run: build
 demo: build
 	@scripts/run --demo $(BUILD_DIR)
 
+# The tests of the ordinary build, then all of them again under the sanitizers, then every fuzz target.
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j 2
+	@$(MAKE) --no-print-directory sanitize
+	@$(MAKE) --no-print-directory fuzz
+
+# The whole test suite built with AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer (build-asan/).
+sanitize: deps
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan -j $(JOBS)
+	@ctest --preset asan
+
+# Each fuzz target for FUZZ_SECONDS over its corpus, built by clang with libFuzzer (build-fuzz/); fails on a crash.
+fuzz: deps
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz -j $(JOBS)
+	@fuzz/run-fuzzers build-fuzz $(FUZZ_SECONDS)
+
+# 50 clients and 20,000 mixed requests against the real executable; a few minutes, so not part of `make test`.
+soak: build
+	@$(CXX) -std=c++20 -O2 -Wall -Wextra -pthread bench/soak.cpp -o $(BUILD_DIR)/soak
+	@$(BUILD_DIR)/soak $(BUILD_DIR)/pellisor
 
 clean:
 	rm -rf $(BUILD_DIR)
