@@ -7,6 +7,7 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <bit>
 #include <chrono>
 #include <thread>
 #include <utility>
@@ -25,10 +26,10 @@ QByteArray plist(const QByteArray &body)
         + body + "\n</plist>\n";
 }
 
-// A dictionary holding one string under "s".
-QByteArray stringPlist(const QByteArray &stringElement)
+// A dictionary holding one value, under "s".
+QByteArray valuePlist(const QByteArray &element)
 {
-    return plist("<dict><key>s</key>" + stringElement + "</dict>");
+    return plist("<dict><key>s</key>" + element + "</dict>");
 }
 
 PlistValue onlyValue(const std::optional<PropertyList> &list)
@@ -219,6 +220,7 @@ private slots:
     // Binary lists
     void readsBinaryList();
     void readsBinaryListFromFile();
+    void readsBinaryScalars();
     void binarySharedObjectsAreReadOnce();
     void refusesMalformedBinary_data();
     void refusesMalformedBinary();
@@ -353,7 +355,7 @@ void tst_PropertyList::textDecoding_data()
     QTest::newRow("UTF-8") << QByteArray("<string>Sigur Rós — 東京 🎵</string>") << u"Sigur Rós — 東京 🎵"_s;
     QTest::newRow("predefined entities") << QByteArray("<string>&amp;&lt;&gt;&quot;&apos;</string>") << u"&<>\"'"_s;
     QTest::newRow("decimal reference") << QByteArray("<string>Ripe &#38; Ruin</string>") << u"Ripe & Ruin"_s;
-    QTest::newRow("hex reference") << QByteArray("<string>&#x26;&#X1F3B5;</string>") << QString();
+    QTest::newRow("hex reference") << QByteArray("<string>&#x26;&#x3c;</string>") << u"&<"_s;
     QTest::newRow("astral reference") << QByteArray("<string>&#x1F3B5;</string>") << u"🎵"_s;
     QTest::newRow("CDATA keeps markup") << QByteArray("<string>a<![CDATA[<b>&amp;</b>]]>z</string>") << u"a<b>&amp;</b>z"_s;
     QTest::newRow("comment inside") << QByteArray("<string>be<!-- gone -->fore</string>") << u"before"_s;
@@ -369,11 +371,7 @@ void tst_PropertyList::textDecoding()
 {
     QFETCH(QByteArray, element);
     QFETCH(QString, text);
-    const auto list = PropertyList::readData(stringPlist(element));
-    if (text.isNull()) { // &#X is not a reference: only a lower-case x is
-        QVERIFY(!list);
-        return;
-    }
+    const auto list = PropertyList::readData(valuePlist(element));
     QVERIFY(list);
     const PlistValue value = onlyValue(list);
     QVERIFY(value.isString());
@@ -412,7 +410,7 @@ void tst_PropertyList::toInteger()
 {
     QFETCH(QByteArray, element);
     QFETCH(qint64, expected);
-    const auto list = PropertyList::readData(stringPlist(element));
+    const auto list = PropertyList::readData(valuePlist(element));
     QVERIFY(list);
     QCOMPARE(onlyValue(list).toInteger(), expected);
 }
@@ -476,20 +474,21 @@ void tst_PropertyList::refusesMalformedXml_data()
     QTest::newRow("bad attribute") << QByteArray("<plist version=1.0><dict/></plist>");
 
     // Text
-    QTest::newRow("unknown entity") << stringPlist("<string>&nbsp;</string>");
-    QTest::newRow("unterminated reference") << stringPlist("<string>&amp</string>");
-    QTest::newRow("bare ampersand") << stringPlist("<string>R & B</string>");
-    QTest::newRow("reference to NUL") << stringPlist("<string>&#0;</string>");
-    QTest::newRow("reference to surrogate") << stringPlist("<string>&#xD800;</string>");
-    QTest::newRow("reference beyond Unicode") << stringPlist("<string>&#x110000;</string>");
-    QTest::newRow("empty reference") << stringPlist("<string>&#;</string>");
-    QTest::newRow("raw less-than") << stringPlist("<string>a < b</string>");
-    QTest::newRow("CDATA end in text") << stringPlist("<string>a ]]> b</string>");
-    QTest::newRow("control character") << stringPlist(QByteArray("<string>a\x01b</string>"));
-    QTest::newRow("invalid UTF-8") << stringPlist(QByteArray("<string>caf\xe9</string>"));
-    QTest::newRow("overlong UTF-8") << stringPlist(QByteArray("<string>\xc0\xaf</string>"));
-    QTest::newRow("UTF-8 surrogate") << stringPlist(QByteArray("<string>\xed\xa0\x80</string>"));
-    QTest::newRow("unterminated CDATA") << stringPlist("<string><![CDATA[abc</string>");
+    QTest::newRow("unknown entity") << valuePlist("<string>&nbsp;</string>");
+    QTest::newRow("unterminated reference") << valuePlist("<string>&amp</string>");
+    QTest::newRow("bare ampersand") << valuePlist("<string>R & B</string>");
+    QTest::newRow("reference to NUL") << valuePlist("<string>&#0;</string>");
+    QTest::newRow("reference to surrogate") << valuePlist("<string>&#xD800;</string>");
+    QTest::newRow("reference beyond Unicode") << valuePlist("<string>&#x110000;</string>");
+    QTest::newRow("empty reference") << valuePlist("<string>&#;</string>");
+    QTest::newRow("upper-case X in reference") << valuePlist("<string>&#X26;</string>");
+    QTest::newRow("raw less-than") << valuePlist("<string>a < b</string>");
+    QTest::newRow("CDATA end in text") << valuePlist("<string>a ]]> b</string>");
+    QTest::newRow("control character") << valuePlist(QByteArray("<string>a\x01b</string>"));
+    QTest::newRow("invalid UTF-8") << valuePlist(QByteArray("<string>caf\xe9</string>"));
+    QTest::newRow("overlong UTF-8") << valuePlist(QByteArray("<string>\xc0\xaf</string>"));
+    QTest::newRow("UTF-8 surrogate") << valuePlist(QByteArray("<string>\xed\xa0\x80</string>"));
+    QTest::newRow("unterminated CDATA") << valuePlist("<string><![CDATA[abc</string>");
     QTest::newRow("double dash in comment") << plist("<!-- a -- b --><dict/>");
 
     // Entities are never declared or expanded
@@ -500,15 +499,15 @@ void tst_PropertyList::refusesMalformedXml_data()
     QTest::newRow("two DOCTYPEs") << QByteArray("<!DOCTYPE plist><!DOCTYPE plist><plist><dict/></plist>");
 
     // Scalars
-    QTest::newRow("integer overflow") << stringPlist("<integer>9223372036854775808</integer>");
-    QTest::newRow("integer underflow") << stringPlist("<integer>-9223372036854775809</integer>");
-    QTest::newRow("integer with letters") << stringPlist("<integer>12a</integer>");
-    QTest::newRow("empty integer") << stringPlist("<integer/>");
-    QTest::newRow("sign only") << stringPlist("<integer>-</integer>");
-    QTest::newRow("real with letters") << stringPlist("<real>1.5x</real>");
-    QTest::newRow("text in true") << stringPlist("<true>yes</true>");
-    QTest::newRow("date with letters") << stringPlist("<date>yesterday</date>");
-    QTest::newRow("data with symbols") << stringPlist("<data>AA$A</data>");
+    QTest::newRow("integer overflow") << valuePlist("<integer>9223372036854775808</integer>");
+    QTest::newRow("integer underflow") << valuePlist("<integer>-9223372036854775809</integer>");
+    QTest::newRow("integer with letters") << valuePlist("<integer>12a</integer>");
+    QTest::newRow("empty integer") << valuePlist("<integer/>");
+    QTest::newRow("sign only") << valuePlist("<integer>-</integer>");
+    QTest::newRow("real with letters") << valuePlist("<real>1.5x</real>");
+    QTest::newRow("text in true") << valuePlist("<true>yes</true>");
+    QTest::newRow("date with letters") << valuePlist("<date>yesterday</date>");
+    QTest::newRow("data with symbols") << valuePlist("<data>AA$A</data>");
 
     // Depth
     QTest::newRow("nesting past the limit") << plist(QByteArray("<dict><key>k</key>").repeated(512) + "<dict/>"
@@ -630,6 +629,38 @@ void tst_PropertyList::readsBinaryList()
     QCOMPARE(root.value("i4"_L1).toInteger(), Q_INT64_C(4000000000));
     QCOMPARE(root.value("i8"_L1).toInteger(), -5);
     QCOMPARE(root.value("i8"_L1).type(), PlistValue::Type::Integer);
+}
+
+void tst_PropertyList::readsBinaryScalars()
+{
+    BinaryPlistWriter w;
+    const auto entry = [&](const char *key, const QByteArray &object) {
+        return std::pair(w.addString(QString::fromLatin1(key)), w.add(object));
+    };
+    const QList<std::pair<int, int>> entries = {
+        entry("true", QByteArray(1, char(0x09))),
+        entry("false", QByteArray(1, char(0x08))),
+        entry("double", "\x23" + BinaryPlistWriter::bigEndian(std::bit_cast<quint64>(-2.75), 8)),
+        entry("float", "\x22" + BinaryPlistWriter::bigEndian(std::bit_cast<quint32>(7.5f), 4)),
+        entry("date", "\x33" + BinaryPlistWriter::bigEndian(std::bit_cast<quint64>(4.5e8), 8)),
+        entry("data", "\x43" + QByteArray("abc")),
+        entry("uid", "\x81" + BinaryPlistWriter::bigEndian(513, 2)),
+        entry("int16", "\x14" + BinaryPlistWriter::bigEndian(0, 8) + BinaryPlistWriter::bigEndian(42, 8)),
+    };
+    const auto list = PropertyList::readData(w.finish(w.addDictionary(entries)));
+    QVERIFY(list);
+    const PlistValue root = list->root();
+    QCOMPARE(root.value("true"_L1).type(), PlistValue::Type::Boolean);
+    QCOMPARE(root.value("true"_L1).toInteger(), 1);
+    QCOMPARE(root.value("false"_L1).toInteger(), 0);
+    QCOMPARE(root.value("double"_L1).type(), PlistValue::Type::Real);
+    QCOMPARE(root.value("double"_L1).toInteger(), -2);
+    QCOMPARE(root.value("float"_L1).toInteger(), 7);
+    QCOMPARE(root.value("date"_L1).type(), PlistValue::Type::Date);
+    QCOMPARE(root.value("data"_L1).type(), PlistValue::Type::Data);
+    QVERIFY(root.value("data"_L1).toString().isNull());
+    QCOMPARE(root.value("uid"_L1).toInteger(), 513);
+    QCOMPARE(root.value("int16"_L1).toInteger(), 42);
 }
 
 void tst_PropertyList::readsBinaryListFromFile()
