@@ -9,6 +9,9 @@ namespace {
 
 constexpr quint64 kHeaderBytes = 8; // "bplist00"
 constexpr quint64 kTrailerBytes = 32;
+// Binary lists here are preferences of a few kilobytes. The bookkeeping takes up to 13 bytes per object, and a
+// hostile file can declare an object per byte, so larger files are refused rather than trusted.
+constexpr quint64 kMaxBinaryBytes = quint64(4) << 20;
 
 // Marker byte: object type in the high nibble, a size or count in the low one.
 enum Marker : quint8 {
@@ -56,7 +59,7 @@ BinaryPropertyListReader::BinaryPropertyListReader(PropertyListDocument &doc)
 
 bool BinaryPropertyListReader::readTrailer()
 {
-    if (m_size < kHeaderBytes + 1 + kTrailerBytes || m_size > quint64(kMaxPlistFileBytes)
+    if (m_size < kHeaderBytes + 1 + kTrailerBytes || m_size > kMaxBinaryBytes
         || std::memcmp(m_bytes, "bplist00", kHeaderBytes) != 0)
         return false;
     m_objectsEnd = m_size - kTrailerBytes;

@@ -47,7 +47,7 @@ PlistValue track(const PropertyList &library, const char *id)
     return library.root().value("Tracks"_L1).value(QLatin1StringView(id));
 }
 
-// Writes "bplist00" files object by object; offsets are two bytes.
+// Writes "bplist00" files object by object.
 class BinaryPlistWriter
 {
 public:
@@ -100,9 +100,10 @@ public:
             file += object;
         }
         const quint64 tableOffset = quint64(file.size());
+        const int offsetWidth = file.size() < 0x10000 ? 2 : 4;
         for (const int offset : offsets)
-            file += bigEndian(quint64(offset), 2);
-        file += QByteArray(6, '\0') + char(2) + char(m_refWidth);
+            file += bigEndian(quint64(offset), offsetWidth);
+        file += QByteArray(6, '\0') + char(offsetWidth) + char(m_refWidth);
         file += bigEndian(quint64(m_objects.size()), 8) + bigEndian(quint64(top), 8) + bigEndian(tableOffset, 8);
         return file;
     }
@@ -646,6 +647,7 @@ void tst_PropertyList::readsBinaryScalars()
         entry("data", "\x43" + QByteArray("abc")),
         entry("uid", "\x81" + BinaryPlistWriter::bigEndian(513, 2)),
         entry("int16", "\x14" + BinaryPlistWriter::bigEndian(0, 8) + BinaryPlistWriter::bigEndian(42, 8)),
+        entry("megabyte", BinaryPlistWriter::header(0x4, 1 << 20) + QByteArray(1 << 20, 'x')),
     };
     const auto list = PropertyList::readData(w.finish(w.addDictionary(entries)));
     QVERIFY(list);
@@ -661,6 +663,7 @@ void tst_PropertyList::readsBinaryScalars()
     QVERIFY(root.value("data"_L1).toString().isNull());
     QCOMPARE(root.value("uid"_L1).toInteger(), 513);
     QCOMPARE(root.value("int16"_L1).toInteger(), 42);
+    QCOMPARE(root.value("megabyte"_L1).type(), PlistValue::Type::Data);
 }
 
 void tst_PropertyList::readsBinaryListFromFile()
@@ -757,6 +760,11 @@ void tst_PropertyList::refusesMalformedBinary_data()
     {
         BinaryPlistWriter w;
         QTest::newRow("top-level array") << w.finish(w.addArray({w.addString(u"a"_s)}));
+    }
+    {
+        BinaryPlistWriter w; // far larger than any preferences file
+        const int data = w.add(BinaryPlistWriter::header(0x4, 5 << 20) + QByteArray(5 << 20, 'x'));
+        QTest::newRow("too large") << w.finish(w.addDictionary({{w.addString(u"k"_s), data}}));
     }
     {
         BinaryPlistWriter w(2);
