@@ -1,0 +1,108 @@
+// Micro-benchmarks of a song list's two halves on a generated 10,000-track library in which no playlist names the
+// handset, so every playable track is listed: parsing the library file, and building the body from the parse.
+//
+//   bench_songlist [--benchmark_* flags]
+//
+// PELLISOR_BENCH_LIBRARY=<file> uses that library instead of generating one (PELLISOR_BENCH_TRACKS sets the size
+// of a generated one).
+
+#include "PropertyList.h"
+#include "SongListBuilder.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+namespace {
+
+QString g_libraryPath;
+
+void BM_ParseLibrary(benchmark::State &state)
+{
+    for (auto _ : state) {
+        std::optional<PropertyList> list = PropertyList::readFile(g_libraryPath);
+        if (!list) {
+            state.SkipWithError("the library does not parse");
+            return;
+        }
+        benchmark::DoNotOptimize(list->root());
+    }
+    state.SetBytesProcessed(state.iterations() * QFileInfo(g_libraryPath).size());
+}
+
+void BM_BuildSongList(benchmark::State &state)
+{
+    const std::optional<PropertyList> list = PropertyList::readFile(g_libraryPath);
+    if (!list) {
+        state.SkipWithError("the library does not parse");
+        return;
+    }
+    qsizetype bodyBytes = 0;
+    qsizetype songs = 0;
+    for (auto _ : state) {
+        SongListBuilder::TrackIndex index;
+        const QByteArray body = SongListBuilder::build(list->root(), QString(), index);
+        bodyBytes = body.size();
+        songs = index.size();
+        benchmark::DoNotOptimize(body.constData());
+    }
+    state.counters["songs"] = double(songs);
+    state.counters["body_bytes"] = double(bodyBytes);
+    state.SetItemsProcessed(state.iterations() * songs);
+}
+
+// The whole of what one request costs apart from the network: parse, then build.
+void BM_ParseAndBuild(benchmark::State &state)
+{
+    for (auto _ : state) {
+        std::optional<PropertyList> list = PropertyList::readFile(g_libraryPath);
+        if (!list) {
+            state.SkipWithError("the library does not parse");
+            return;
+        }
+        SongListBuilder::TrackIndex index;
+        const QByteArray body = SongListBuilder::build(list->root(), QString(), index);
+        benchmark::DoNotOptimize(body.constData());
+    }
+    state.SetBytesProcessed(state.iterations() * QFileInfo(g_libraryPath).size());
+}
+
+BENCHMARK(BM_ParseLibrary)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BuildSongList)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ParseAndBuild)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 2;
+
+    QTemporaryDir dir;
+    if (const char *given = std::getenv("PELLISOR_BENCH_LIBRARY")) {
+        g_libraryPath = QString::fromLocal8Bit(given);
+    } else {
+        const char *tracks = std::getenv("PELLISOR_BENCH_TRACKS");
+        g_libraryPath = dir.filePath(QStringLiteral("library.xml"));
+        const int code = QProcess::execute(QStringLiteral(PELLISOR_LIBRARY_GENERATOR),
+                                           {QStringLiteral("--tracks"), QString::fromLatin1(tracks ? tracks : "10000"),
+                                            QStringLiteral("--device-playlist"), QStringLiteral("Other"),
+                                            QStringLiteral("--output"), g_libraryPath});
+        if (code != 0) {
+            std::fprintf(stderr, "could not generate the library (exit %d)\n", code);
+            return 1;
+        }
+    }
+    benchmark::AddCustomContext("library", g_libraryPath.toStdString());
+    benchmark::AddCustomContext("library_bytes", std::to_string(QFileInfo(g_libraryPath).size()));
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,1067 @@
+// End-to-end performance of the real executable over loopback, each figure next to a floor or anchor measured in
+// the same run on the same machine:
+//
+//   1. "/getSongList" on a 100,000-track library: latency, peak memory, memory once it is over (and over 100 lists)
+//   2. the same at every library size, to see that time grows linearly with the file
+//   3. "/getSong" of a 1 GiB file: throughput and memory
+//   4. "/hello" latency while 8 clients download as fast as they can
+//   5. "/hello" with a new connection per request under wrk, 50 connections
+//
+// Prints one Markdown table; --plot-data writes the per-size figures for gnuplot.
+//
+//   pellisor_perf [--runs N] [--sizes 10000,25000,...] [--data DIR] [--list-requests N] [--max-load L]
+//                 [--load-wait SECONDS] [--plot-data FILE] [--no-micro] [--binary FILE]
+//
+// The libraries and the 1 GiB song are generated once into the data folder (deterministic, so they are reused).
+// The executable runs with a home folder of its own and needs port 4556, which it waits for. Plain C++ and POSIX:
+// nothing of what it measures is linked in. Every loop is bounded in count and time, and a watchdog ends the whole
+// run (and the server it started) if it overruns.
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <optional>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int serverPort = 4556;
+constexpr std::int64_t songBytes = std::int64_t(1) << 30;
+constexpr int downloaders = 8;
+constexpr auto downloadPhase = std::chrono::seconds(10);
+constexpr int ioTimeoutMs = 60000;
+constexpr auto wholeRunLimit = std::chrono::minutes(40);
+
+std::atomic<pid_t> g_serverPid{0};
+
+double msSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return NAN;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// Nearest rank.
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return NAN;
+    std::sort(v.begin(), v.end());
+    const size_t rank = size_t(std::ceil(p / 100.0 * double(v.size())));
+    return v[std::min(v.size() - 1, rank == 0 ? 0 : rank - 1)];
+}
+
+std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char *fmt, ...)
+{
+    char buffer[512];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(buffer, sizeof buffer, fmt, args);
+    va_end(args);
+    return buffer;
+}
+
+[[noreturn]] void fail(const std::string &why)
+{
+    std::fprintf(stderr, "pellisor_perf: %s\n", why.c_str());
+    if (const pid_t pid = g_serverPid.load(); pid > 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    std::exit(1);
+}
+
+std::string loadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    double a = 0, b = 0, c = 0;
+    in >> a >> b >> c;
+    return format("%.2f %.2f %.2f", a, b, c);
+}
+
+double loadAverage1()
+{
+    std::ifstream in("/proc/loadavg");
+    double a = 99;
+    in >> a;
+    return a;
+}
+
+// ---- The server's memory -------------------------------------------------------------------------------------
+
+std::int64_t statusKb(pid_t pid, const char *field)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    const size_t n = std::strlen(field);
+    while (std::getline(in, line)) {
+        if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':')
+            return std::atoll(line.c_str() + n + 1);
+    }
+    return -1;
+}
+
+std::int64_t rssKb(pid_t pid) { return statusKb(pid, "VmRSS"); }
+
+// Peak resident memory from now on: the kernel's high-water mark, reset here, and a sampler as a check on it.
+class PeakMemory
+{
+public:
+    explicit PeakMemory(pid_t pid) : m_pid(pid)
+    {
+        std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5";
+        m_peak = rssKb(pid);
+        m_thread = std::thread([this] {
+            while (!m_stop.load()) {
+                m_peak = std::max(m_peak.load(), rssKb(m_pid));
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+    }
+    ~PeakMemory() { stop(); }
+    std::int64_t stop()
+    {
+        if (m_thread.joinable()) {
+            m_stop = true;
+            m_thread.join();
+            m_peak = std::max(m_peak.load(), std::max(statusKb(m_pid, "VmHWM"), rssKb(m_pid)));
+        }
+        return m_peak;
+    }
+
+private:
+    pid_t m_pid;
+    std::atomic<std::int64_t> m_peak{0};
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// ---- Sockets -------------------------------------------------------------------------------------------------
+
+int connectLoopback(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool waitReadable(int fd, int timeoutMs)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, timeoutMs) > 0;
+}
+
+bool sendAll(int fd, const std::string &bytes)
+{
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += size_t(n);
+    }
+    return true;
+}
+
+struct Response
+{
+    bool ok = false;      // a whole response arrived (status line, header, Content-Length bytes of body)
+    int status = 0;
+    std::int64_t bodyBytes = 0;
+    std::string body;     // kept only when asked
+    double ms = 0;        // request sent → last byte of the body received
+};
+
+// One request on a new connection. `keepBody` stores the body; `stop`, when set, ends the read early.
+Response httpGet(const std::string &target, bool keepBody, const std::atomic<bool> *stop = nullptr,
+                 int timeoutMs = ioTimeoutMs)
+{
+    Response r;
+    const int fd = connectLoopback(serverPort);
+    if (fd < 0)
+        return r;
+    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:4556\r\nUser-Agent: pellisor_perf\r\n\r\n";
+    static thread_local std::vector<char> buffer(size_t(1) << 20);
+    const Clock::time_point start = Clock::now();
+    if (!sendAll(fd, request)) {
+        ::close(fd);
+        return r;
+    }
+    std::string head;
+    std::int64_t contentLength = -1;
+    bool inBody = false;
+    for (;;) {
+        if (stop && stop->load())
+            break;
+        if (!waitReadable(fd, stop ? 100 : timeoutMs)) {
+            if (stop)
+                continue;
+            break;
+        }
+        const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+        if (n <= 0)
+            break;
+        const char *data = buffer.data();
+        size_t length = size_t(n);
+        if (!inBody) {
+            head.append(data, length);
+            const size_t end = head.find("\r\n\r\n");
+            if (end == std::string::npos)
+                continue;
+            r.status = std::atoi(head.c_str() + 9);
+            const size_t cl = head.find("Content-Length: ");
+            contentLength = cl == std::string::npos || cl > end ? -1 : std::atoll(head.c_str() + cl + 16);
+            inBody = true;
+            const std::string rest = head.substr(end + 4);
+            r.bodyBytes = std::int64_t(rest.size());
+            if (keepBody)
+                r.body = rest;
+        } else {
+            r.bodyBytes += std::int64_t(length);
+            if (keepBody)
+                r.body.append(data, length);
+        }
+        if (contentLength >= 0 && r.bodyBytes >= contentLength) {
+            r.ms = msSince(start);
+            r.ok = r.bodyBytes == contentLength;
+            break;
+        }
+    }
+    ::close(fd);
+    return r;
+}
+
+bool portFree()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(serverPort);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
+}
+
+// True when the listening socket on port 4556 belongs to `pid` (and not to someone else's server).
+bool listensOnPort(pid_t pid)
+{
+    std::ifstream tcp("/proc/net/tcp");
+    std::string line;
+    std::getline(tcp, line);
+    std::string inode;
+    while (std::getline(tcp, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, node;
+        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> node;
+        if (state == "0A" && local.size() > 5 && local.substr(local.size() - 5) == ":11CC")
+            inode = node;
+    }
+    if (inode.empty())
+        return false;
+    std::error_code error;
+    for (const auto &entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        std::error_code e;
+        if (fs::read_symlink(entry.path(), e).string() == "socket:[" + inode + "]")
+            return true;
+    }
+    return false;
+}
+
+// ---- The server process --------------------------------------------------------------------------------------
+
+class Server
+{
+public:
+    Server(std::string binary, fs::path home) : m_binary(std::move(binary)), m_home(std::move(home)) { }
+    ~Server() { stop(); }
+
+    pid_t pid() const { return m_pid; }
+
+    void start()
+    {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const Clock::time_point waitStart = Clock::now();
+            while (!portFree()) {
+                if (msSince(waitStart) > 180000)
+                    fail("port 4556 stayed busy for 3 minutes");
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            }
+            launch();
+            const Clock::time_point up = Clock::now();
+            while (msSince(up) < 20000) {
+                if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+                    m_pid = 0;
+                    g_serverPid = 0;
+                    break;
+                }
+                if (listensOnPort(m_pid) && httpGet("/hello", true, nullptr, 5000).body == "Hello!")
+                    return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            stop(); // someone else took the port first, or it did not come up: try again
+            std::this_thread::sleep_for(std::chrono::seconds(2));
+        }
+        fail("could not start " + m_binary + " on port 4556 (see " + (m_home / "pellisor.log").string() + ")");
+    }
+
+    void stop()
+    {
+        if (m_pid <= 0)
+            return;
+        ::kill(m_pid, SIGTERM);
+        const Clock::time_point start = Clock::now();
+        while (::waitpid(m_pid, nullptr, WNOHANG) != m_pid) {
+            if (msSince(start) > 10000) {
+                ::kill(m_pid, SIGKILL);
+                ::waitpid(m_pid, nullptr, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        m_pid = 0;
+        g_serverPid = 0;
+    }
+
+private:
+    void launch()
+    {
+        const fs::path runtime = m_home / "runtime";
+        fs::create_directories(runtime);
+        fs::permissions(runtime, fs::perms::owner_all);
+        const std::string log = (m_home / "pellisor.log").string();
+        const pid_t pid = ::fork();
+        if (pid < 0)
+            fail("fork failed");
+        if (pid == 0) {
+            ::setenv("HOME", m_home.c_str(), 1);
+            ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            ::unsetenv("DISPLAY");
+            ::unsetenv("WAYLAND_DISPLAY");
+            const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            const int in = ::open("/dev/null", O_RDONLY);
+            if (out >= 0) {
+                ::dup2(out, 1);
+                ::dup2(out, 2);
+            }
+            if (in >= 0)
+                ::dup2(in, 0);
+            ::execl(m_binary.c_str(), m_binary.c_str(), static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        m_pid = pid;
+        g_serverPid = pid;
+    }
+
+    std::string m_binary;
+    fs::path m_home;
+    pid_t m_pid = 0;
+};
+
+// ---- Data ----------------------------------------------------------------------------------------------------
+
+void run(const std::vector<std::string> &argv)
+{
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        fail("failed: " + argv[0]);
+}
+
+fs::path libraryFile(const fs::path &data, int tracks)
+{
+    return data / ("library-" + std::to_string(tracks) + ".xml");
+}
+
+void makeSong(const fs::path &path)
+{
+    std::error_code error;
+    if (fs::file_size(path, error) == std::uintmax_t(songBytes))
+        return;
+    std::printf("writing a 1 GiB song file %s ...\n", path.c_str());
+    std::fflush(stdout);
+    const fs::path temporary = path.string() + ".tmp";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        fail("cannot write " + temporary.string());
+    std::vector<char> chunk(size_t(1) << 20);
+    for (std::int64_t offset = 0; offset < songBytes; offset += std::int64_t(chunk.size())) {
+        for (size_t i = 0; i < chunk.size(); ++i)
+            chunk[i] = char((std::uint64_t(offset) + i) * 2654435761u >> 13);
+        if (::write(fd, chunk.data(), chunk.size()) != ssize_t(chunk.size()))
+            fail("cannot write " + temporary.string());
+    }
+    ::close(fd);
+    fs::rename(temporary, path);
+}
+
+void prepareData(const fs::path &data, const std::string &generator, const std::vector<int> &sizes)
+{
+    fs::create_directories(data);
+    for (const int tracks : sizes) {
+        const fs::path file = libraryFile(data, tracks);
+        if (fs::exists(file))
+            continue;
+        std::printf("generating %s ...\n", file.c_str());
+        std::fflush(stdout);
+        run({generator, "--tracks", std::to_string(tracks), "--device-playlist", "Other", "--output", file.string()});
+    }
+    makeSong(data / "song-1g.mp3");
+    if (!fs::exists(data / "download.xml"))
+        run({generator, "--tracks", "40", "--device-playlist", "Other", "--audio-files",
+             (data / "song-1g.mp3").string(), "--output", (data / "download.xml").string()});
+}
+
+void useLibrary(const fs::path &home, const fs::path &library)
+{
+    const fs::path link = home / "Music/iTunes/iTunes Music Library.xml";
+    fs::create_directories(link.parent_path());
+    std::error_code error;
+    fs::remove(link, error);
+    fs::create_symlink(library, link);
+}
+
+// The floor of a song list: read the file through a small buffer and count '<' with memchr.
+double readAndCountFloorMs(const fs::path &file, std::int64_t *count = nullptr)
+{
+    const Clock::time_point start = Clock::now();
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        fail("cannot read " + file.string());
+    std::vector<char> buffer(size_t(1) << 17);
+    std::int64_t brackets = 0;
+    ssize_t got;
+    while ((got = ::read(fd, buffer.data(), buffer.size())) > 0) {
+        const char *p = buffer.data();
+        const char *end = p + got;
+        while ((p = static_cast<const char *>(std::memchr(p, '<', size_t(end - p))))) {
+            ++brackets;
+            ++p;
+        }
+    }
+    ::close(fd);
+    if (count)
+        *count = brackets;
+    return msSince(start);
+}
+
+// `cat file > /dev/null` from the page cache, in GB/s.
+double catGBps(const fs::path &file)
+{
+    const Clock::time_point start = Clock::now();
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    std::vector<char> buffer(size_t(1) << 17);
+    std::int64_t total = 0;
+    ssize_t got;
+    while ((got = ::read(fd, buffer.data(), buffer.size())) > 0)
+        total += got;
+    ::close(fd);
+    return double(total) / (msSince(start) / 1000) / 1e9;
+}
+
+// A plain loopback copy of the file: one thread sendfile()s it into a blocking TCP socket, another reads it out
+// with the same 1 MiB reads the download client uses. The ceiling for a download on this machine.
+double loopbackCopyGBps(const fs::path &file)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || ::listen(listener, 1) != 0
+        || ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        fail("loopback anchor: cannot listen");
+    std::thread sender([&] {
+        const int peer = ::accept(listener, nullptr, nullptr);
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        off_t offset = 0;
+        while (offset < songBytes) {
+            const ssize_t n = ::sendfile(peer, fd, &offset, size_t(songBytes - offset));
+            if (n <= 0)
+                break;
+        }
+        ::close(fd);
+        ::close(peer);
+    });
+    const int fd = connectLoopback(ntohs(address.sin_port));
+    std::vector<char> buffer(size_t(1) << 20);
+    const Clock::time_point start = Clock::now();
+    std::int64_t total = 0;
+    ssize_t got;
+    while ((got = ::recv(fd, buffer.data(), buffer.size(), 0)) > 0)
+        total += got;
+    const double seconds = msSince(start) / 1000;
+    ::close(fd);
+    sender.join();
+    ::close(listener);
+    if (total != songBytes)
+        fail("loopback anchor: short copy");
+    return double(total) / seconds / 1e9;
+}
+
+// The anchor for "/hello": the least a single thread can do per connection on this machine (accept, read the
+// request, write a response of the same size, close), driven by the same wrk command.
+class TrivialServer
+{
+public:
+    TrivialServer()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int one = 1;
+        ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+            || ::listen(m_listener, SOMAXCONN) != 0
+            || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            fail("trivial server: cannot listen");
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~TrivialServer()
+    {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listener);
+    }
+    int port() const { return m_port; }
+
+private:
+    void serve()
+    {
+        static const std::string response =
+            "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: 6\r\n\r\nHello!";
+        char buffer[4096];
+        while (!m_stop) {
+            if (!waitReadable(m_listener, 100))
+                continue;
+            const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                continue;
+            std::string request;
+            while (request.find("\r\n\r\n") == std::string::npos && waitReadable(fd, 1000)) {
+                const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+                if (n <= 0)
+                    break;
+                request.append(buffer, size_t(n));
+            }
+            sendAll(fd, response);
+            ::close(fd);
+        }
+    }
+
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+struct WrkResult
+{
+    bool ok = false;
+    double requestsPerSecond = 0;
+    double p50Ms = NAN, p99Ms = NAN;
+    std::string errors;
+};
+
+double wrkMs(const std::string &text)
+{
+    const double value = std::atof(text.c_str());
+    if (text.find("us") != std::string::npos)
+        return value / 1000;
+    if (text.find("ms") != std::string::npos)
+        return value;
+    if (text.find('s') != std::string::npos)
+        return value * 1000;
+    return NAN;
+}
+
+WrkResult runWrk(int port, const std::string &path, int connections, int seconds)
+{
+    WrkResult result;
+    const std::string command = format("timeout %d wrk -t2 -c%d -d%ds --timeout 5s --latency -H 'Connection: close' "
+                                       "http://127.0.0.1:%d%s 2>&1",
+                                       seconds + 30, connections, seconds, port, path.c_str());
+    FILE *pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return result;
+    char line[512];
+    bool distribution = false;
+    while (std::fgets(line, sizeof line, pipe)) {
+        const std::string text(line);
+        std::istringstream words(text);
+        std::string first, second;
+        words >> first >> second;
+        if (first == "Requests/sec:")
+            result.requestsPerSecond = std::atof(second.c_str()), result.ok = true;
+        else if (text.find("Latency Distribution") != std::string::npos)
+            distribution = true;
+        else if (distribution && first == "50%")
+            result.p50Ms = wrkMs(second);
+        else if (distribution && first == "99%")
+            result.p99Ms = wrkMs(second), distribution = false;
+        else if (first == "Socket" || first == "Non-2xx")
+            result.errors += (result.errors.empty() ? "" : "; ") + text.substr(0, text.find_last_not_of("\n") + 1);
+    }
+    ::pclose(pipe);
+    return result;
+}
+
+// ---- Micro-benchmarks ----------------------------------------------------------------------------------------
+
+std::map<std::string, double> runMicro(const std::string &binary)
+{
+    std::map<std::string, double> medians;
+    const std::string command = "'" + binary + "' --benchmark_format=csv --benchmark_repetitions=5 "
+                                "--benchmark_report_aggregates_only=true 2>/dev/null";
+    FILE *pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return medians;
+    char line[1024];
+    while (std::fgets(line, sizeof line, pipe)) {
+        // name,iterations,real_time,cpu_time,time_unit,...
+        std::string text(line);
+        if (text.rfind("\"BM_", 0) != 0)
+            continue;
+        const size_t nameEnd = text.find('"', 1);
+        const std::string name = text.substr(1, nameEnd - 1);
+        std::istringstream fields(text.substr(nameEnd + 2));
+        std::string iterations, real;
+        std::getline(fields, iterations, ',');
+        std::getline(fields, real, ',');
+        if (name.size() > 7 && name.substr(name.size() - 7) == "_median")
+            medians[name.substr(0, name.size() - 7)] = std::atof(real.c_str());
+    }
+    ::pclose(pipe);
+    return medians;
+}
+
+// ---- Report --------------------------------------------------------------------------------------------------
+
+struct Row
+{
+    std::string target, figure, anchor, goal, met;
+};
+
+std::string yesNo(bool met) { return met ? "yes" : "**no**"; }
+
+double mb(std::int64_t kb) { return double(kb) / 1024.0; }
+
+struct ListFigures
+{
+    int tracks = 0;
+    double fileMB = 0;
+    double medianMs = 0, floorMs = 0;
+    double startRssMB = 0, peakRssMB = 0, endRssMB = 0;
+    std::int64_t songs = 0;
+};
+
+// `runs` song lists of the library, after one that warms up; the same number of floors interleaved with them.
+ListFigures measureList(Server &server, const fs::path &home, const fs::path &library, int tracks, int runs)
+{
+    ListFigures f;
+    f.tracks = tracks;
+    f.fileMB = double(fs::file_size(library)) / 1e6;
+    useLibrary(home, library);
+    readAndCountFloorMs(library); // page cache
+    const Response warm = httpGet("/getSongList", true);
+    if (!warm.ok || warm.status != 200)
+        fail("song list of " + library.string() + " failed");
+    for (size_t at = warm.body.find("<song>"); at != std::string::npos; at = warm.body.find("<song>", at + 6))
+        ++f.songs;
+    std::vector<double> times, floors;
+    std::int64_t startKb = 0, peakKb = 0, endKb = 0;
+    for (int i = 0; i < runs; ++i) {
+        std::int64_t brackets = 0;
+        floors.push_back(readAndCountFloorMs(library, &brackets));
+        if (brackets < f.songs * 10)
+            fail("the floor read too little of " + library.string());
+        std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the server settles after the last one
+        const std::int64_t before = rssKb(server.pid());
+        PeakMemory peak(server.pid());
+        const Response r = httpGet("/getSongList", false);
+        const std::int64_t top = peak.stop();
+        if (!r.ok || r.status != 200 || r.bodyBytes != std::int64_t(warm.body.size()))
+            fail("song list of " + library.string() + " failed");
+        times.push_back(r.ms);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        startKb = i == 0 ? before : startKb;
+        peakKb = std::max(peakKb, top);
+        endKb = std::max(endKb, rssKb(server.pid()));
+    }
+    f.medianMs = median(times);
+    f.floorMs = median(floors);
+    f.startRssMB = mb(startKb);
+    f.peakRssMB = mb(peakKb);
+    f.endRssMB = mb(endKb);
+    std::printf("  %6d tracks, %6.1f MB: list median %7.1f ms (floor %5.1f ms), RSS start %.1f, peak %.1f, after %.1f MB\n",
+                tracks, f.fileMB, f.medianMs, f.floorMs, f.startRssMB, f.peakRssMB, f.endRssMB);
+    std::fflush(stdout);
+    return f;
+}
+
+struct Options
+{
+    std::string binary = PELLISOR_BINARY;
+    std::string generator = PELLISOR_LIBRARY_GENERATOR;
+    std::string micro = PELLISOR_BENCH_SONGLIST;
+    fs::path data;
+    int runs = 5;
+    std::vector<int> sizes = {10000, 25000, 50000, 75000, 100000};
+    int listRequests = 100;
+    double maxLoad = 1.0;
+    int loadWaitSeconds = 900;
+    std::string plotData;
+    bool microBenchmarks = true;
+};
+
+Options parseOptions(int argc, char **argv)
+{
+    Options o;
+    o.data = PELLISOR_BENCH_DATA;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                fail(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--runs")
+            o.runs = std::max(1, std::atoi(value().c_str()));
+        else if (arg == "--sizes") {
+            o.sizes.clear();
+            std::istringstream list(value());
+            std::string item;
+            while (std::getline(list, item, ','))
+                o.sizes.push_back(std::atoi(item.c_str()));
+        } else if (arg == "--data")
+            o.data = value();
+        else if (arg == "--list-requests")
+            o.listRequests = std::max(2, std::atoi(value().c_str()));
+        else if (arg == "--max-load")
+            o.maxLoad = std::atof(value().c_str());
+        else if (arg == "--load-wait")
+            o.loadWaitSeconds = std::atoi(value().c_str());
+        else if (arg == "--plot-data")
+            o.plotData = value();
+        else if (arg == "--no-micro")
+            o.microBenchmarks = false;
+        else if (arg == "--binary")
+            o.binary = value();
+        else
+            fail("unknown argument " + arg);
+    }
+    std::sort(o.sizes.begin(), o.sizes.end());
+    if (std::find(o.sizes.begin(), o.sizes.end(), 100000) == o.sizes.end())
+        o.sizes.push_back(100000);
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    const Options o = parseOptions(argc, argv);
+    std::thread([] {
+        std::this_thread::sleep_for(wholeRunLimit);
+        fail("the run took longer than its limit");
+    }).detach();
+
+    prepareData(o.data, o.generator, o.sizes);
+    const fs::path song = o.data / "song-1g.mp3";
+
+    // Figures taken while other work loads the machine are not honest: wait for it to quieten (bounded).
+    const Clock::time_point waitStart = Clock::now();
+    while (loadAverage1() > o.maxLoad && msSince(waitStart) < o.loadWaitSeconds * 1000.0) {
+        std::printf("waiting for the load average to fall below %.2f (now %s) ...\n", o.maxLoad, loadAverage().c_str());
+        std::fflush(stdout);
+        std::this_thread::sleep_for(std::chrono::seconds(15));
+    }
+    const std::string loadAtStart = loadAverage();
+    std::printf("load average at start: %s\n", loadAtStart.c_str());
+
+    std::map<std::string, double> micro;
+    if (o.microBenchmarks) {
+        std::printf("micro-benchmarks (10,000 tracks) ...\n");
+        std::fflush(stdout);
+        micro = runMicro(o.micro);
+    }
+
+    char homeTemplate[] = "/tmp/pellisor-perf-XXXXXX";
+    if (!::mkdtemp(homeTemplate))
+        fail("mkdtemp failed");
+    const fs::path home = homeTemplate;
+    Server server(o.binary, home);
+    useLibrary(home, libraryFile(o.data, o.sizes.front()));
+    server.start();
+    const std::int64_t freshRssKb = rssKb(server.pid());
+    std::printf("server pid %d, RSS %.1f MB before any song list\n", int(server.pid()), mb(freshRssKb));
+
+    // 1 and 2: every size, then many lists of the largest.
+    std::printf("song lists (%d runs per size):\n", o.runs);
+    std::vector<ListFigures> bySize;
+    for (const int tracks : o.sizes)
+        bySize.push_back(measureList(server, home, libraryFile(o.data, tracks), tracks, o.runs));
+    const ListFigures &largest = bySize.back();
+
+    std::printf("%d song lists of the 100,000-track library ...\n", o.listRequests);
+    std::fflush(stdout);
+    const fs::path library100k = libraryFile(o.data, 100000);
+    useLibrary(home, library100k);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::int64_t repeatStartKb = rssKb(server.pid());
+    std::int64_t repeatMaxAfterKb = 0, repeatLastKb = 0, repeatPeakKb = 0;
+    std::vector<double> repeatTimes;
+    {
+        PeakMemory peak(server.pid());
+        const Clock::time_point start = Clock::now();
+        for (int i = 0; i < o.listRequests && msSince(start) < 300000; ++i) {
+            const Response r = httpGet("/getSongList", false);
+            if (!r.ok || r.status != 200)
+                fail("song list failed during the repeated lists");
+            repeatTimes.push_back(r.ms);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            repeatLastKb = rssKb(server.pid());
+            repeatMaxAfterKb = std::max(repeatMaxAfterKb, repeatLastKb);
+        }
+        repeatPeakKb = peak.stop();
+    }
+
+    // 3: downloads of the 1 GiB song.
+    std::printf("downloads of a 1 GiB file ...\n");
+    std::fflush(stdout);
+    useLibrary(home, o.data / "download.xml");
+    const Response list = httpGet("/getSongList", true);
+    const size_t named = list.body.find("<filename>song-1g.mp3</filename>");
+    const size_t idStart = list.body.rfind("<trackid>", named);
+    if (!list.ok || named == std::string::npos || idStart == std::string::npos)
+        fail("the download library lists no 1 GiB song");
+    const std::string songTarget =
+        "/getSong?xx=" + list.body.substr(idStart + 9, list.body.find('<', idStart + 9) - idStart - 9);
+
+    std::vector<double> catRates, copyRates, downloadRates;
+    std::int64_t downloadGrowthKb = 0;
+    for (int i = 0; i < o.runs; ++i) {
+        catRates.push_back(catGBps(song));
+        copyRates.push_back(loopbackCopyGBps(song));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const std::int64_t before = rssKb(server.pid());
+        PeakMemory peak(server.pid());
+        const Response r = httpGet(songTarget, false);
+        const std::int64_t top = peak.stop();
+        if (!r.ok || r.status != 200 || r.bodyBytes != songBytes)
+            fail("download of the 1 GiB song failed");
+        downloadRates.push_back(double(songBytes) / (r.ms / 1000) / 1e9);
+        downloadGrowthKb = std::max(downloadGrowthKb, top - before);
+    }
+
+    // 4: "/hello" while 8 clients download as fast as they can; the same probes on the idle server first.
+    std::printf("/hello alone, then under %d downloads ...\n", downloaders);
+    std::fflush(stdout);
+    const auto probe = [](std::chrono::seconds phase, std::vector<double> &latencies, int &failures) {
+        const Clock::time_point start = Clock::now();
+        while (Clock::now() - start < phase && latencies.size() < 5000) {
+            const Response r = httpGet("/hello", true, nullptr, 5000);
+            if (r.ok && r.body == "Hello!")
+                latencies.push_back(r.ms);
+            else
+                ++failures;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    std::vector<double> idleHello, busyHello;
+    int idleFailures = 0, busyFailures = 0;
+    probe(std::chrono::seconds(5), idleHello, idleFailures);
+    std::atomic<bool> stopDownloads{false};
+    std::atomic<std::int64_t> downloaded{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < downloaders; ++i) {
+        clients.emplace_back([&] {
+            while (!stopDownloads.load())
+                downloaded += httpGet(songTarget, false, &stopDownloads).bodyBytes;
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // all of them streaming
+    const Clock::time_point busyStart = Clock::now();
+    const std::int64_t busyStartBytes = downloaded.load();
+    probe(downloadPhase, busyHello, busyFailures);
+    const double busySeconds = msSince(busyStart) / 1000;
+    stopDownloads = true;
+    for (std::thread &t : clients)
+        t.join();
+    const double busyGBps = double(downloaded.load() - busyStartBytes) / busySeconds / 1e9;
+
+    // 5: wrk, new connection per request; the same wrk against the trivial server.
+    std::printf("wrk on /hello, 50 connections, Connection: close ...\n");
+    std::fflush(stdout);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const WrkResult wrk = runWrk(serverPort, "/hello", 50, 10);
+    WrkResult wrkAnchor;
+    {
+        const TrivialServer trivial;
+        wrkAnchor = runWrk(trivial.port(), "/hello", 50, 10);
+    }
+    const std::int64_t finalRssKb = rssKb(server.pid());
+    server.stop();
+    std::error_code error;
+    fs::remove_all(home, error);
+    const std::string loadAtEnd = loadAverage();
+
+    // ---- The table ----
+    const auto sizeOf = [&](int tracks) -> const ListFigures * {
+        for (const ListFigures &f : bySize)
+            if (f.tracks == tracks)
+                return &f;
+        return nullptr;
+    };
+    std::vector<Row> rows;
+    const double fileMB100k = largest.fileMB;
+    rows.push_back({"1. `/getSongList`, 100,000 tracks: request sent → last byte (median of " + std::to_string(o.runs) + ")",
+                    format("%.0f ms (%lld songs, %.0f MB file)", largest.medianMs, (long long)largest.songs, fileMB100k),
+                    format("read file + memchr '<': %.0f ms", largest.floorMs), "≤ 300 ms",
+                    yesNo(largest.medianMs <= 300)});
+    rows.push_back({"1. peak RSS during the list", format("%.0f MB", largest.peakRssMB),
+                    format("file %.0f MB (2× = %.0f MB); RSS before %.0f MB", fileMB100k, 2 * fileMB100k * 1e6 / 1048576,
+                           largest.startRssMB),
+                    "≤ 2 × file", yesNo(largest.peakRssMB <= 2 * fileMB100k * 1e6 / 1048576)});
+    const double repeatGrowthMB = mb(repeatMaxAfterKb - repeatStartKb);
+    rows.push_back({format("1. RSS once each list is over, %zu lists in a row", repeatTimes.size()),
+                    format("before %.0f MB, after the last %.0f MB, highest after any %.0f MB (+%.1f MB); "
+                           "median %.0f ms, peak %.0f MB",
+                           mb(repeatStartKb), mb(repeatLastKb), mb(repeatMaxAfterKb), repeatGrowthMB,
+                           median(repeatTimes), mb(repeatPeakKb)),
+                    format("fresh server before any list: %.0f MB", mb(freshRssKb)), "within 20 MB, no growth",
+                    yesNo(repeatGrowthMB <= 20 && repeatTimes.size() == size_t(o.listRequests))});
+    bool linear = true;
+    const double perMB100k = largest.medianMs / largest.fileMB;
+    for (const int tracks : {10000, 50000}) {
+        const ListFigures *f = sizeOf(tracks);
+        if (!f)
+            continue;
+        const double perMB = f->medianMs / f->fileMB;
+        // Linear or better: the largest library costs no more per megabyte than this one (10% for noise).
+        const bool ok = perMB100k <= perMB * 1.10;
+        linear = linear && ok;
+        rows.push_back({format("2. `/getSongList`, %s tracks", tracks == 10000 ? "10,000" : "50,000"),
+                        format("%.1f ms, %.0f MB: %.3f ms/MB (100,000: %.3f ms/MB)", f->medianMs, f->fileMB, perMB,
+                               perMB100k),
+                        format("floor %.1f ms (%.3f ms/MB)", f->floorMs, f->floorMs / f->fileMB),
+                        "ms/MB at 100,000 ≤ this (+10%)", yesNo(ok)});
+    }
+    const double download = median(downloadRates);
+    rows.push_back({"3. `/getSong`, 1 GiB over loopback (median of " + std::to_string(o.runs) + ")",
+                    format("%.2f GB/s", download),
+                    format("plain loopback sendfile copy %.2f GB/s; cat from page cache %.2f GB/s",
+                           median(copyRates), median(catRates)),
+                    "≥ 1 GB/s", yesNo(download >= 1.0)});
+    rows.push_back({"3. RSS during a download", format("peak − before: +%.1f MB", mb(downloadGrowthKb)),
+                    "file 1024 MiB", "flat (≤ +16 MB)", yesNo(mb(downloadGrowthKb) <= 16)});
+    const double busyP99 = percentile(busyHello, 99);
+    rows.push_back({format("4. `/hello` while %d clients download (%zu probes, %d failed)", downloaders, busyHello.size(),
+                           busyFailures),
+                    format("p99 %.2f ms, p50 %.2f ms, max %.2f ms; downloads %.2f GB/s in all", busyP99,
+                           median(busyHello), percentile(busyHello, 100), busyGBps),
+                    format("idle server: p99 %.2f ms, p50 %.2f ms (%zu probes)", percentile(idleHello, 99),
+                           median(idleHello), idleHello.size()),
+                    "p99 ≤ 20 ms", yesNo(busyP99 <= 20 && busyFailures == 0 && busyHello.size() >= 100)});
+    rows.push_back({"5. `/hello`, new connection per request (wrk -t2 -c50 -d10s, Connection: close)",
+                    wrk.ok ? format("%.0f req/s, p99 %.2f ms, p50 %.2f ms%s", wrk.requestsPerSecond, wrk.p99Ms, wrk.p50Ms,
+                                    wrk.errors.empty() ? "" : (" (" + wrk.errors + ")").c_str())
+                           : std::string("wrk did not run"),
+                    wrkAnchor.ok ? format("one-thread accept/answer/close server: %.0f req/s, p99 %.2f ms",
+                                          wrkAnchor.requestsPerSecond, wrkAnchor.p99Ms)
+                                 : std::string("-"),
+                    "report", wrk.ok ? "reported" : "**no**"});
+    if (micro.count("BM_ParseLibrary"))
+        rows.push_back({"micro: parse the 10,000-track library (Google Benchmark, median of 5)",
+                        format("%.1f ms", micro["BM_ParseLibrary"]), "", "-", "-"});
+    if (micro.count("BM_BuildSongList"))
+        rows.push_back({"micro: build the body from the parsed 10,000-track library",
+                        format("%.1f ms", micro["BM_BuildSongList"]), "", "-", "-"});
+    if (micro.count("BM_ParseAndBuild"))
+        rows.push_back({"micro: parse + build, 10,000 tracks", format("%.1f ms", micro["BM_ParseAndBuild"]),
+                        sizeOf(10000) ? format("end to end over HTTP: %.1f ms", sizeOf(10000)->medianMs) : "", "-",
+                        "-"});
+
+    std::printf("\nPellisor performance: %u cores, load average %s at start, %s at the end; server RSS at exit %.0f MB\n\n",
+                std::thread::hardware_concurrency(), loadAtStart.c_str(), loadAtEnd.c_str(), mb(finalRssKb));
+    std::printf("| Target | Figure | Floor / anchor (same run) | Goal | Met |\n|---|---|---|---|---|\n");
+    for (const Row &row : rows)
+        std::printf("| %s | %s | %s | %s | %s |\n", row.target.c_str(), row.figure.c_str(), row.anchor.c_str(),
+                    row.goal.c_str(), row.met.c_str());
+    std::printf("\nSong lists by library size (median of %d):\n\n| Tracks | File MB | Songs | List ms | Floor ms | RSS before MB | Peak RSS MB |\n|---:|---:|---:|---:|---:|---:|---:|\n",
+                o.runs);
+    for (const ListFigures &f : bySize)
+        std::printf("| %d | %.1f | %lld | %.1f | %.1f | %.0f | %.0f |\n", f.tracks, f.fileMB, (long long)f.songs,
+                    f.medianMs, f.floorMs, f.startRssMB, f.peakRssMB);
+    if (!o.plotData.empty()) {
+        std::ofstream out(o.plotData);
+        out << "# tracks file_MB list_ms floor_ms rss_before_MB peak_rss_MB  (load average " << loadAtStart << ")\n";
+        for (const ListFigures &f : bySize)
+            out << f.tracks << ' ' << f.fileMB << ' ' << f.medianMs << ' ' << f.floorMs << ' ' << f.startRssMB << ' '
+                << f.peakRssMB << '\n';
+    }
+    bool allMet = true;
+    for (const Row &row : rows)
+        allMet = allMet && row.met != "**no**";
+    return allMet ? 0 : 1;
+}
