@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run demo test sanitize fuzz soak clean
+.PHONY: all deps configure build run demo test sanitize fuzz soak bench clean
 
 all: build
 
@@ -44,6 +44,11 @@ fuzz: deps
 soak: build
 	@$(CXX) -std=c++20 -O2 -Wall -Wextra -pthread bench/soak.cpp -o $(BUILD_DIR)/soak
 	@$(BUILD_DIR)/soak $(BUILD_DIR)/pellisor
+
+# Performance: micro-benchmarks and the real executable under load (build-bench/), one table of targets and figures.
+bench:
+	@scripts/install-deps wrk gnuplot-nox libbenchmark-dev
+	@bench/run-bench
 
 clean:
 	rm -rf $(BUILD_DIR)
