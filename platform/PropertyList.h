@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-class PropertyListDocument; // owns the file bytes (mapped or read) and the parsed node arena
+class PropertyListDocument; // owns the file's bytes and the parsed node arena
 struct PlistNode;
 
 // A read-only handle to one value inside a parsed property list. Cheap to copy; valid while the
@@ -44,7 +44,7 @@ public:
     QString toString() const;
     // String: the same text as UTF-8, without a trip through UTF-16. Other types: a null QByteArray.
     QByteArray toUtf8() const;
-    // String value equal to "" (cheap, no decoding)
+    // String value equal to "" (no decoding unless the raw text holds references or CDATA)
     bool isEmptyString() const;
     // Like Cocoa's integerValue: integer as is, real truncated, boolean 0/1, string's leading decimal integer; else 0.
     qint64 toInteger() const;
