@@ -3,6 +3,13 @@
 #include "AsciiText.h"
 #include "SongLocation.h"
 
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstring>
+
+#include <sys/mman.h>
+
 namespace {
 
 // The formats the handsets play. Tested in this order; only the first occurrence of each counts.
@@ -14,20 +21,75 @@ constexpr qsizetype maxEncodedBytesPerUnit = 5;
 // A generous guess at one listed song's line, so the body is rarely copied as it grows.
 constexpr qsizetype estimatedLineBytes = 200;
 
+constexpr quintptr hugePageBytes = quintptr(2) << 20;
+
+// toLossyAscii() of every UTF-16 code unit met so far: a name in another script would otherwise ask for
+// a character's decomposition (an allocation) at each of its letters. The function is pure, so this is no cache
+// of the library.
+class LossyAsciiTable
+{
+public:
+    char operator()(QChar c)
+    {
+        char &known = m_table[c.unicode()];
+        if (!known)
+            known = toLossyAscii(c);
+        return known;
+    }
+
+private:
+    std::array<char, 0x10000> m_table{}; // 0: not looked up yet (U+0000 is ASCII and maps to itself cheaply)
+};
+
+// The body that is sent: a QByteArray. A body of many megabytes is fresh memory, and touching it a small page at
+// a time costs more than writing it (on a virtual machine, several times more), so a large one is given whole
+// huge pages where the system offers them. For that it must be a mapping of its own and not part of the heap,
+// where huge pages would linger under small allocations: glibc maps every block of 32 MiB or more by itself, so a
+// large body asks for at least that much address space. Only the pages written become memory.
+struct SentBuffer
+{
+    static constexpr qsizetype largeBytes = qsizetype(4) << 20;
+    static constexpr qsizetype ownMappingBytes = (qsizetype(32) << 20) + 4096;
+
+    QByteArray bytes;
+
+    char *data() { return bytes.data(); }
+    qsizetype size() const { return bytes.size(); }
+    void resize(qsizetype size)
+    {
+        if (size < largeBytes) {
+            bytes.resize(size);
+            return;
+        }
+        bytes.resize(std::max(size, ownMappingBytes));
+#if defined(MADV_HUGEPAGE) && defined(__GLIBC__)
+        const auto begin = (quintptr(bytes.data()) + hugePageBytes - 1) & ~(hugePageBytes - 1);
+        const auto end = (quintptr(bytes.data()) + quintptr(bytes.size())) & ~(hugePageBytes - 1);
+        if (end > begin)
+            ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+    }
+};
+
 // Writes the list straight into the ASCII it is sent in. Converting piece by piece gives the same bytes as
 // converting the whole text, since the conversion works one code unit at a time.
 class BodyWriter
 {
 public:
-    explicit BodyWriter(qsizetype expectedSongs) { m_body.reserve(expectedSongs * estimatedLineBytes + 32); }
+    explicit BodyWriter(qsizetype expectedSongs) { m_body.resize(expectedSongs * estimatedLineBytes + 32); }
 
-    void append(QByteArrayView ascii) { m_body.append(ascii); }
+    void append(QByteArrayView ascii)
+    {
+        char *out = reserve(ascii.size());
+        std::memcpy(out, ascii.data(), size_t(ascii.size()));
+        m_size += ascii.size();
+    }
 
     // A field as the list writes it: "&", ">" and "<" as entities, white space trimmed from both ends.
     // Trimming first gives the same text as escaping first, since escaping leaves white space alone.
     void appendEncoded(QStringView text)
     {
-        appendEncodedUnits(text, [](QChar c) { return c.isSpace(); }, [](QChar c) { return toLossyAscii(c); });
+        appendEncodedUnits(text, [](QChar c) { return c.isSpace(); }, [this](QChar c) { return m_lossy(c); });
     }
 
     // The same from UTF-8. Most fields are plain ASCII and go straight from the library's bytes.
@@ -40,7 +102,11 @@ public:
         appendEncodedUnits(utf8, [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }, [](char c) { return c; });
     }
 
-    QByteArray take() { return std::move(m_body); }
+    QByteArray take()
+    {
+        m_body.bytes.truncate(m_size);
+        return std::move(m_body.bytes);
+    }
 
 private:
     static char16_t codeUnit(QChar c) { return c.unicode(); }
@@ -61,9 +127,8 @@ private:
         while (end > begin && isSpace(text[end - 1]))
             --end;
 
-        const qsizetype start = m_body.size();
-        m_body.resize(start + (end - begin) * maxEncodedBytesPerUnit);
-        char *out = m_body.data() + start;
+        char *const start = reserve((end - begin) * maxEncodedBytesPerUnit);
+        char *out = start;
         for (qsizetype i = begin; i < end; ++i) {
             switch (codeUnit(text[i])) {
             case u'&': out = std::copy_n("&amp;", 5, out); break;
@@ -72,10 +137,20 @@ private:
             default: *out++ = toAscii(text[i]);
             }
         }
-        m_body.truncate(out - m_body.constData());
+        m_size += out - start;
     }
 
-    QByteArray m_body;
+    // Room for `bytes` more at the end; the buffer is only ever grown, and cut to what was written by take().
+    char *reserve(qsizetype bytes)
+    {
+        if (m_size + bytes > m_body.size())
+            m_body.resize(std::max(m_body.size() * 2, m_size + bytes));
+        return m_body.data() + m_size;
+    }
+
+    SentBuffer m_body;
+    qsizetype m_size = 0;
+    LossyAsciiTable m_lossy;
 };
 
 QByteArray textOr(const PlistValue &value, QByteArrayView fallback)
@@ -92,10 +167,47 @@ bool isPlayableLocation(QByteArrayView location)
         return false;
     const qsizetype extensionStart = location.size() - 4;
     for (const QByteArrayView extension : playableExtensions) {
-        if (location.indexOf(extension) == extensionStart)
+        // An extension first found at the end is one the location ends with: that cheap test first.
+        if (location.endsWith(extension) && location.indexOf(extension) == extensionStart)
             return true;
     }
     return false;
+}
+
+// SongLocation::fileNameUtf8() without its allocation: the decoded name goes into `scratch`, reused from track
+// to track, and the view returned points there or into `location`.
+QByteArrayView fileNameUtf8(QByteArrayView location, QByteArray &scratch)
+{
+    const QByteArrayView name = location.sliced(location.lastIndexOf('/') + 1);
+    if (!name.contains('%'))
+        return name;
+    scratch.resize(name.size());
+    char *out = scratch.data();
+    const auto hexValue = [](char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    };
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        if (name[i] != '%') {
+            *out++ = name[i];
+            continue;
+        }
+        if (i + 2 >= name.size())
+            return name;
+        const int high = hexValue(name[i + 1]);
+        const int low = hexValue(name[i + 2]);
+        if (high < 0 || low < 0)
+            return name;
+        *out++ = char(high * 16 + low);
+        i += 2;
+    }
+    const QByteArrayView decoded(scratch.constData(), out - scratch.constData());
+    return decoded.isValidUtf8() ? decoded : name;
 }
 
 } // namespace
@@ -148,11 +260,15 @@ QByteArray SongListBuilder::build(const PlistValue &library, const QString &devi
 
     BodyWriter body(expectedSongs);
     body.append("<songs>\r\n");
+    QByteArray fileNameScratch;
     for (qsizetype i = 0; i < tracks.count(); ++i) {
         const PlistValue track = tracks.valueAt(i);
+        // trackIdText() in digits on the stack: most tracks need no string of it.
+        char idDigits[16];
+        const qint32 id = qint32(track.value(QLatin1StringView("Track ID")).toInteger());
+        const QLatin1StringView trackId(idDigits, std::to_chars(idDigits, idDigits + sizeof idDigits, id).ptr);
         // The cheapest test first: the tests have no effects, so their order does not change what is listed.
-        const QString trackId = trackIdText(track);
-        if (!filter.isEmpty() && !filter.contains(trackId))
+        if (!filter.isEmpty() && !filter.contains(QString(trackId)))
             continue;
         if (track.contains(QLatin1StringView("Disabled")))
             continue;
@@ -161,7 +277,7 @@ QByteArray SongListBuilder::build(const PlistValue &library, const QString &devi
             continue;
 
         body.append("<song><trackid>");
-        body.append(trackId.toLatin1());
+        body.append(QByteArrayView(trackId.data(), trackId.size()));
         body.append("</trackid><name>");
         body.appendEncoded(QByteArrayView(track.value(QLatin1StringView("Name")).toUtf8()));
         body.append("</name><album>");
@@ -169,9 +285,9 @@ QByteArray SongListBuilder::build(const PlistValue &library, const QString &devi
         body.append("</album><artist>");
         body.appendEncoded(QByteArrayView(textOr(track.value(QLatin1StringView("Artist")), "Unknown Artist")));
         body.append("</artist><filename>");
-        body.appendEncoded(QByteArrayView(SongLocation::fileNameUtf8(location)));
+        body.appendEncoded(fileNameUtf8(location, fileNameScratch));
         body.append("</filename></song>\r\n");
-        index.insert(trackId, QString::fromUtf8(location));
+        index.insert(QString(trackId), QString::fromUtf8(location));
     }
     body.append("</songs>");
     return body.take();
