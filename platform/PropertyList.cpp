@@ -272,11 +272,13 @@ std::optional<PropertyList> PropertyList::readFile(const QString &path)
         doc->size = doc->arrayBytes.size();
         return parse(std::move(doc));
     }
-    if (file.size() > kMaxPlistFileBytes)
+    // Asked once: a file that grows meanwhile must not make the read run past the buffer.
+    const qint64 size = file.size();
+    if (size > kMaxPlistFileBytes)
         return std::nullopt;
-    doc->fileBytes.resize(size_t(file.size()));
+    doc->fileBytes.resize(size_t(size));
     doc->bytes = doc->fileBytes.data();
-    doc->size = file.size();
+    doc->size = size;
     std::optional<PropertyList> list;
     {
         const BackgroundFileRead read(file, doc->fileBytes.data(), doc->size);
