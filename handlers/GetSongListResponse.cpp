@@ -9,7 +9,38 @@
 
 #include <QDir>
 
+#include <algorithm>
+#include <charconv>
+#include <vector>
+
 std::optional<QHash<QString, QString>> GetSongListResponse::songById;
+
+namespace {
+
+// Leaves in `index` only the songs that `body` lists, one "<song><trackid>ID</trackid>" line each.
+void removeUnlisted(SongListBuilder::TrackIndex &index, QByteArrayView body)
+{
+    static constexpr QByteArrayView lineStart("<song><trackid>");
+    std::vector<qint32> listed;
+    for (qsizetype at = body.indexOf(lineStart); at >= 0; at = body.indexOf(lineStart, at)) {
+        at += lineStart.size();
+        const qsizetype end = body.indexOf('<', at);
+        qint32 id = 0;
+        std::from_chars(body.data() + at, body.data() + end, id);
+        listed.push_back(id);
+        at = end;
+    }
+    std::sort(listed.begin(), listed.end());
+    listed.erase(std::unique(listed.begin(), listed.end()), listed.end());
+    // Every listed song is in the index, so equal counts mean nothing else is.
+    if (qsizetype(listed.size()) == index.size())
+        return;
+    index.removeIf([&listed](const SongListBuilder::TrackIndex::iterator &entry) {
+        return !std::binary_search(listed.begin(), listed.end(), entry.key().toInt());
+    });
+}
+
+} // namespace
 
 void GetSongListResponse::load()
 {
@@ -45,10 +76,18 @@ void GetSongListResponse::startResponse()
         {
             const PropertyList library = getSongDictionary();
 
-            // A new index from here on, even if this list goes no further.
-            songById.emplace();
-            body = SongListBuilder::build(library.root(), device, *songById);
+            // A new index from here on, even if this list goes no further. The previous one is brought up to date
+            // rather than replaced: the strings of songs that have not moved are kept instead of all being freed
+            // and made again, which costs more than the rest of the index.
+            SongListBuilder::TrackIndex &index = songById ? *songById : songById.emplace();
+            try {
+                body = SongListBuilder::build(library.root(), device, index);
+            } catch (...) {
+                songById.emplace();
+                throw;
+            }
         } // the parsed library goes before the body is sent, so the two are never held at once
+        removeUnlisted(*songById, body);
 
         HTTPResponse response(200);
         response.setHeaderField("Content-Type", "text/plain");

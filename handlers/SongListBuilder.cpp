@@ -210,6 +210,14 @@ QByteArrayView fileNameUtf8(QByteArrayView location, QByteArray &scratch)
     return decoded.isValidUtf8() ? decoded : name;
 }
 
+// Whether `text` is `utf8` decoded; ASCII, the usual case, is compared without decoding.
+bool sameText(const QString &text, QByteArrayView utf8)
+{
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return text == QLatin1StringView(utf8.data(), utf8.size());
+    return text == QString::fromUtf8(utf8);
+}
+
 } // namespace
 
 QString SongListBuilder::wantedPlaylistName(const QString &deviceValue)
@@ -287,7 +295,12 @@ QByteArray SongListBuilder::build(const PlistValue &library, const QString &devi
         body.append("</artist><filename>");
         body.appendEncoded(fileNameUtf8(location, fileNameScratch));
         body.append("</filename></song>\r\n");
-        index.insert(QString(trackId), QString::fromUtf8(location));
+        // An index that already holds this song with this Location keeps its string: given the previous
+        // list's index, build() brings it up to date instead of every string being freed and made again.
+        QString key(trackId);
+        const auto known = index.constFind(key);
+        if (known == index.cend() || !sameText(*known, location))
+            index.insert(std::move(key), QString::fromUtf8(location));
     }
     body.append("</songs>");
     return body.take();
