@@ -11,24 +11,28 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <vector>
 
 std::optional<QHash<QString, QString>> GetSongListResponse::songById;
 
 namespace {
 
-// Leaves in `index` only the songs that `body` lists, one "<song><trackid>ID</trackid>" line each.
+// Leaves in `index` only the songs that `body` lists, one "<song><trackid>ID</trackid>…\r\n" line each.
 void removeUnlisted(SongListBuilder::TrackIndex &index, QByteArrayView body)
 {
     static constexpr QByteArrayView lineStart("<song><trackid>");
     std::vector<qint32> listed;
-    for (qsizetype at = body.indexOf(lineStart); at >= 0; at = body.indexOf(lineStart, at)) {
-        at += lineStart.size();
-        const qsizetype end = body.indexOf('<', at);
+    listed.reserve(size_t(index.size()));
+    const char *line = body.data();
+    const char *const end = body.data() + body.size();
+    while ((line = static_cast<const char *>(std::memchr(line, '\n', size_t(end - line))))) {
+        ++line;
+        if (!QByteArrayView(line, end - line).startsWith(lineStart))
+            continue;
         qint32 id = 0;
-        std::from_chars(body.data() + at, body.data() + end, id);
+        line = std::from_chars(line + lineStart.size(), end, id).ptr;
         listed.push_back(id);
-        at = end;
     }
     std::sort(listed.begin(), listed.end());
     listed.erase(std::unique(listed.begin(), listed.end()), listed.end());
