@@ -14,12 +14,45 @@
 #include <cstring>
 #include <vector>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 std::optional<QHash<QString, QString>> GetSongListResponse::songById;
 
 namespace {
 
-// Leaves in `index` only the songs that `body` lists, one "<song><trackid>ID</trackid>…\r\n" line each.
-void removeUnlisted(SongListBuilder::TrackIndex &index, QByteArrayView body)
+// Whether `index` already holds, with the same Location, at least three in four of the playable tracks in a
+// sample spread over the library: then bringing it up to date is cheaper than making it anew.
+bool holdsMostOf(const SongListBuilder::TrackIndex &index, const PlistValue &library)
+{
+    constexpr qsizetype samples = 64;
+    const PlistValue tracks = library.value(QLatin1StringView("Tracks"));
+    const qsizetype count = tracks.count();
+    qsizetype playable = 0;
+    qsizetype held = 0;
+    for (qsizetype i = 0; i < std::min(samples, count); ++i) {
+        const PlistValue track = tracks.valueAt(i * count / std::min(samples, count));
+        if (!SongListBuilder::isPlayable(track))
+            continue;
+        ++playable;
+        const auto known = index.constFind(SongListBuilder::trackIdText(track));
+        held += known != index.cend() && *known == track.value(QLatin1StringView("Location")).toString();
+    }
+    return playable > 0 && held * 4 >= playable * 3;
+}
+
+// Hands memory that the heap holds free back to the system, as after songs have left the index.
+void releaseFreedMemory()
+{
+#ifdef __GLIBC__
+    ::malloc_trim(0);
+#endif
+}
+
+// Leaves in `index` only the songs that `body` lists, one "<song><trackid>ID</trackid>…\r\n" line each; true if
+// any had to go.
+bool removeUnlisted(SongListBuilder::TrackIndex &index, QByteArrayView body)
 {
     static constexpr QByteArrayView lineStart("<song><trackid>");
     std::vector<qint32> listed;
@@ -38,10 +71,11 @@ void removeUnlisted(SongListBuilder::TrackIndex &index, QByteArrayView body)
     listed.erase(std::unique(listed.begin(), listed.end()), listed.end());
     // Every listed song is in the index, so equal counts mean nothing else is.
     if (qsizetype(listed.size()) == index.size())
-        return;
+        return false;
     index.removeIf([&listed](const SongListBuilder::TrackIndex::iterator &entry) {
         return !std::binary_search(listed.begin(), listed.end(), entry.key().toInt());
     });
+    return true;
 }
 
 } // namespace
@@ -80,10 +114,13 @@ void GetSongListResponse::startResponse()
         {
             const PropertyList library = getSongDictionary();
 
-            // A new index from here on, even if this list goes no further. The previous one is brought up to date
-            // rather than replaced: the strings of songs that have not moved are kept instead of all being freed
-            // and made again, which costs more than the rest of the index.
-            SongListBuilder::TrackIndex &index = songById ? *songById : songById.emplace();
+            // A new index from here on, even if this list goes no further. When the library still holds the
+            // previous list's songs, that index is brought up to date rather than replaced: the strings of songs
+            // that have not moved are kept instead of all being freed and made again, which costs more than the
+            // rest of the index. Otherwise it goes first, so that two indexes are never held at once.
+            if (!songById || !holdsMostOf(*songById, library.root()))
+                songById.emplace();
+            SongListBuilder::TrackIndex &index = *songById;
             try {
                 body = SongListBuilder::build(library.root(), device, index);
             } catch (...) {
@@ -91,7 +128,8 @@ void GetSongListResponse::startResponse()
                 throw;
             }
         } // the parsed library goes before the body is sent, so the two are never held at once
-        removeUnlisted(*songById, body);
+        if (removeUnlisted(*songById, body))
+            releaseFreedMemory();
 
         HTTPResponse response(200);
         response.setHeaderField("Content-Type", "text/plain");
