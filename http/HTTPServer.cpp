@@ -33,19 +33,6 @@ bool makeNonBlocking(int descriptor)
            && ::fcntl(descriptor, F_SETFD, FD_CLOEXEC) == 0;
 }
 
-// Lets a connection read what has arrived as if its descriptor had just been reported readable; when nothing has
-// arrived the read finds nothing and the connection waits as usual.
-void readNow(HTTPConnection *connection)
-{
-    for (QSocketNotifier *notifier : connection->findChildren<QSocketNotifier *>(Qt::FindDirectChildrenOnly)) {
-        if (notifier->type() == QSocketNotifier::Read && notifier->isEnabled()) {
-            QEvent activated(QEvent::SockAct);
-            QCoreApplication::sendEvent(notifier, &activated);
-            return;
-        }
-    }
-}
-
 } // namespace
 
 QString HTTPServerError::description() const
@@ -231,12 +218,6 @@ void HTTPServer::receiveIncomingConnections()
         headerDeadline->start(m_options.headerTimeLimit);
 
         m_incomingRequests.emplace(connection, IncomingRequest{HTTPRequest(), headerDeadline});
-
-        // A client sends its request right behind the connection, so it is usually here already: read it now
-        // rather than a whole turn of the loop later, which under many downloads is what a small request waits for.
-        readNow(connection);
-        if (m_listeningDescriptor < 0)
-            return; // the server stopped meanwhile
     }
 }
 
