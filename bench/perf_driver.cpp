@@ -688,8 +688,10 @@ std::map<std::string, double> runMicro(const std::string &binary)
         std::string iterations, real;
         std::getline(fields, iterations, ',');
         std::getline(fields, real, ',');
-        if (name.size() > 7 && name.substr(name.size() - 7) == "_median")
-            medians[name.substr(0, name.size() - 7)] = std::atof(real.c_str());
+        // "BM_Name/real_time_median": the median of the repetitions, timed by the wall clock.
+        const size_t suffix = name.find("/real_time_median");
+        if (suffix != std::string::npos)
+            medians[name.substr(0, suffix)] = std::atof(real.c_str());
     }
     ::pclose(pipe);
     return medians;
