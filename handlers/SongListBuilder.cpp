@@ -10,10 +10,6 @@
 
 #include <sys/mman.h>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace {
 
 // The formats the handsets play. Tested in this order; only the first occurrence of each counts.
@@ -99,24 +95,11 @@ public:
     // The same from UTF-8. Most fields are plain ASCII and go straight from the library's bytes.
     void appendEncoded(QByteArrayView utf8)
     {
-        bool markup = false;
-        if (!isAscii(utf8, markup)) {
+        if (!isAscii(utf8)) {
             appendEncoded(QString::fromUtf8(utf8));
             return;
         }
-        const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-        if (markup) {
-            appendEncodedUnits(utf8, isSpace, [](char c) { return c; });
-            return;
-        }
-        // Nothing to escape: the trimmed text as it stands.
-        qsizetype begin = 0;
-        qsizetype end = utf8.size();
-        while (begin < end && isSpace(utf8[begin]))
-            ++begin;
-        while (end > begin && isSpace(utf8[end - 1]))
-            --end;
-        append(utf8.sliced(begin, end - begin));
+        appendEncodedUnits(utf8, [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }, [](char c) { return c; });
     }
 
     QByteArray take()
@@ -129,30 +112,9 @@ private:
     static char16_t codeUnit(QChar c) { return c.unicode(); }
     static char16_t codeUnit(char c) { return static_cast<unsigned char>(c); }
 
-    // Whether every byte is ASCII, and whether any is '&', '<' or '>'; sixteen bytes at a time where SSE2 is there.
-    static bool isAscii(QByteArrayView bytes, bool &markup)
+    static bool isAscii(QByteArrayView bytes)
     {
-        const char *p = bytes.data();
-        const char *const end = p + bytes.size();
-        unsigned high = 0;
-        unsigned marks = 0;
-#if defined(__SSE2__)
-        const __m128i ampersand = _mm_set1_epi8('&');
-        const __m128i less = _mm_set1_epi8('<');
-        const __m128i greater = _mm_set1_epi8('>');
-        for (; end - p >= 16; p += 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-            high |= unsigned(_mm_movemask_epi8(v));
-            marks |= unsigned(_mm_movemask_epi8(_mm_or_si128(
-                _mm_or_si128(_mm_cmpeq_epi8(v, ampersand), _mm_cmpeq_epi8(v, less)), _mm_cmpeq_epi8(v, greater))));
-        }
-#endif
-        for (; p < end; ++p) {
-            high |= static_cast<unsigned char>(*p) & 0x80;
-            marks |= *p == '&' || *p == '<' || *p == '>';
-        }
-        markup = marks != 0;
-        return high == 0;
+        return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     }
 
     template<class Text, class IsSpace, class ToAscii>
@@ -307,7 +269,6 @@ QByteArray SongListBuilder::build(const PlistValue &library, const QString &devi
     BodyWriter body(expectedSongs);
     body.append("<songs>\r\n");
     QByteArray fileNameScratch;
-    QString keyScratch; // the track ID to look up, reused from song to song
     for (qsizetype i = 0; i < tracks.count(); ++i) {
         const PlistValue track = tracks.valueAt(i);
         // trackIdText() in digits on the stack: most tracks need no string of it.
@@ -336,11 +297,10 @@ QByteArray SongListBuilder::build(const PlistValue &library, const QString &devi
         body.append("</filename></song>\r\n");
         // An index that already holds this song with this Location keeps its string: given the previous
         // list's index, build() brings it up to date instead of every string being freed and made again.
-        keyScratch.resize(trackId.size());
-        std::copy(trackId.begin(), trackId.end(), keyScratch.begin());
-        const auto known = index.constFind(keyScratch);
+        QString key(trackId);
+        const auto known = index.constFind(key);
         if (known == index.cend() || !sameText(*known, location))
-            index.insert(QString(trackId), QString::fromUtf8(location));
+            index.insert(std::move(key), QString::fromUtf8(location));
     }
     body.append("</songs>");
     return body.take();
