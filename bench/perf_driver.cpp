@@ -770,7 +770,7 @@ struct Options
     std::string generator = PELLISOR_LIBRARY_GENERATOR;
     std::string micro = PELLISOR_BENCH_SONGLIST;
     fs::path data;
-    int runs = 5;
+    int runs = 9;
     std::vector<int> sizes = {10000, 25000, 50000, 75000, 100000};
     int listRequests = 100;
     double maxLoad = 1.0;
