@@ -49,9 +49,16 @@ QString fileName(QStringView location)
 
 QByteArray fileNameUtf8(QByteArrayView utf8Location)
 {
+    QByteArray scratch;
+    return fileNameUtf8(utf8Location, scratch).toByteArray();
+}
+
+QByteArrayView fileNameUtf8(QByteArrayView utf8Location, QByteArray &scratch)
+{
     const QByteArrayView name = utf8Location.sliced(utf8Location.lastIndexOf('/') + 1);
-    std::optional<QByteArray> decoded = percentDecodedUtf8(name);
-    return decoded ? std::move(*decoded) : name.toByteArray();
+    if (!name.contains('%'))
+        return name;
+    return decodePercentEscapes(name, scratch) ? QByteArrayView(scratch) : name;
 }
 
 std::optional<QString> percentDecoded(QStringView text)
@@ -62,29 +69,37 @@ std::optional<QString> percentDecoded(QStringView text)
 
 std::optional<QByteArray> percentDecodedUtf8(QByteArrayView utf8Text)
 {
-    if (!utf8Text.contains('%'))
-        return utf8Text.toByteArray();
-
     QByteArray bytes;
-    bytes.reserve(utf8Text.size());
-    qsizetype i = 0;
-    while (i < utf8Text.size()) {
-        const qsizetype escape = utf8Text.indexOf('%', i);
-        bytes += utf8Text.sliced(i, (escape < 0 ? utf8Text.size() : escape) - i);
-        if (escape < 0)
-            break;
-        if (escape + 2 >= utf8Text.size())
-            return std::nullopt;
-        const int high = hexValue(utf8Text[escape + 1]);
-        const int low = hexValue(utf8Text[escape + 2]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
-        bytes += char(high * 16 + low);
-        i = escape + 3;
-    }
-    if (!QByteArrayView(bytes).isValidUtf8())
+    if (!decodePercentEscapes(utf8Text, bytes))
         return std::nullopt;
     return bytes;
+}
+
+bool decodePercentEscapes(QByteArrayView utf8Text, QByteArray &out)
+{
+    if (!utf8Text.contains('%')) {
+        out = utf8Text.toByteArray();
+        return true;
+    }
+    // Never longer than the text; resized once, so that a buffer reused from call to call is not reallocated.
+    out.resize(utf8Text.size());
+    char *decoded = out.data();
+    for (qsizetype i = 0; i < utf8Text.size(); ++i) {
+        if (utf8Text[i] != '%') {
+            *decoded++ = utf8Text[i];
+            continue;
+        }
+        if (i + 2 >= utf8Text.size())
+            return false;
+        const int high = hexValue(utf8Text[i + 1]);
+        const int low = hexValue(utf8Text[i + 2]);
+        if (high < 0 || low < 0)
+            return false;
+        *decoded++ = char(high * 16 + low);
+        i += 2;
+    }
+    out.truncate(decoded - out.constData());
+    return QByteArrayView(out).isValidUtf8();
 }
 
 } // namespace SongLocation

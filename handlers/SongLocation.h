@@ -21,9 +21,13 @@ std::optional<QString> filePath(QStringView location);
 QString fileName(QStringView location);
 // The same in UTF-8.
 QByteArray fileNameUtf8(QByteArrayView utf8Location);
+// The same without an allocation per call: a view into `utf8Location`, or into `scratch` when escapes were decoded.
+QByteArrayView fileNameUtf8(QByteArrayView utf8Location, QByteArray &scratch);
 
 // Percent escapes decoded as UTF-8; nothing for a malformed escape or bytes that are not UTF-8.
 std::optional<QString> percentDecoded(QStringView text);
 std::optional<QByteArray> percentDecodedUtf8(QByteArrayView utf8Text);
+// The same into `out`, which a caller can reuse; false (and `out` unspecified) where the others give nothing.
+bool decodePercentEscapes(QByteArrayView utf8Text, QByteArray &out);
 
 } // namespace SongLocation

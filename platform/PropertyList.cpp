@@ -166,15 +166,33 @@ PlistValue::Type PlistValue::type() const
 
 PlistValue PlistValue::value(QLatin1StringView key) const
 {
+    PlistValue found;
+    findValues(&key, &found, 1);
+    return found;
+}
+
+void PlistValue::findValues(const QLatin1StringView *keys, PlistValue *found, qsizetype count) const
+{
     if (!isDictionary())
-        return {};
+        return;
+    constexpr qsizetype maxKeys = 16; // callers name a handful
+    Q_ASSERT(count <= maxKeys);
+    KeyProbe probes[maxKeys];
+    bool seen[maxKeys] = {};
+    for (qsizetype k = 0; k < count; ++k)
+        probes[k] = {keys[k], PlistNode::hintOf(keys[k].data(), keys[k].size()), isAsciiOnly(keys[k])};
+    qsizetype missing = count;
     const PlistNode &dictionary = node();
-    const KeyProbe probe{key, PlistNode::hintOf(key.data(), key.size()), isAsciiOnly(key)};
-    for (quint32 i = 0; i < dictionary.b; i += 2) {
-        if (keyEquals(*m_doc, m_doc->nodes[dictionary.a + i], probe))
-            return PlistValue(m_doc, dictionary.a + i + 1);
+    for (quint32 i = 0; i < dictionary.b && missing > 0; i += 2) {
+        const PlistNode &key = m_doc->nodes[dictionary.a + i];
+        for (qsizetype k = 0; k < count; ++k) {
+            if (!seen[k] && keyEquals(*m_doc, key, probes[k])) {
+                seen[k] = true;
+                found[k] = PlistValue(m_doc, dictionary.a + i + 1);
+                --missing;
+            }
+        }
     }
-    return {};
 }
 
 bool PlistValue::contains(QLatin1StringView key) const
@@ -229,6 +247,18 @@ QByteArray PlistValue::toUtf8() const
     if (n.flags & PlistNode::NeedsDecoding)
         return XmlPropertyListReader::decodeText(m_doc->rawText(n));
     return m_doc->rawText(n).toByteArray();
+}
+
+QByteArrayView PlistValue::utf8View(QByteArray &decoded) const
+{
+    if (!isString())
+        return {};
+    const PlistNode &n = node();
+    if (n.flags & (PlistNode::NeedsDecoding | PlistNode::SideString)) {
+        decoded = toUtf8();
+        return decoded;
+    }
+    return m_doc->rawText(n);
 }
 
 bool PlistValue::isEmptyString() const
