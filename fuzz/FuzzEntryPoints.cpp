@@ -193,10 +193,11 @@ void songList(QByteArrayView input)
         check(std::all_of(ascii.cbegin(), ascii.cend(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
 
         for (auto entry = index.cbegin(); entry != index.cend(); ++entry) {
-            check(SongLocation::isLocalFile(entry.value()));
-            if (const std::optional<QString> path = SongLocation::filePath(entry.value()))
+            const QString location = QString::fromUtf8(entry.value());
+            check(SongLocation::isLocalFile(location));
+            if (const std::optional<QString> path = SongLocation::filePath(location))
                 check(path->startsWith(u'/'));
-            SongLocation::fileName(entry.value());
+            SongLocation::fileName(location);
         }
     }
 }

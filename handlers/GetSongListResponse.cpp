@@ -18,7 +18,7 @@
 #include <malloc.h>
 #endif
 
-std::optional<QHash<QString, QString>> GetSongListResponse::songById;
+std::optional<SongListBuilder::TrackIndex> GetSongListResponse::songById;
 
 namespace {
 
@@ -36,8 +36,8 @@ bool holdsMostOf(const SongListBuilder::TrackIndex &index, const PlistValue &lib
         if (!SongListBuilder::isPlayable(track))
             continue;
         ++playable;
-        const auto known = index.constFind(SongListBuilder::trackIdText(track));
-        held += known != index.cend() && *known == track.value(QLatin1StringView("Location")).toString();
+        const auto known = index.constFind(qint32(track.value(QLatin1StringView("Track ID")).toInteger()));
+        held += known != index.cend() && *known == track.value(QLatin1StringView("Location")).toUtf8();
     }
     return playable > 0 && held * 4 >= playable * 3;
 }
@@ -73,7 +73,7 @@ bool removeUnlisted(SongListBuilder::TrackIndex &index, QByteArrayView body)
     if (qsizetype(listed.size()) == index.size())
         return false;
     index.removeIf([&listed](const SongListBuilder::TrackIndex::iterator &entry) {
-        return !std::binary_search(listed.begin(), listed.end(), entry.key().toInt());
+        return !std::binary_search(listed.begin(), listed.end(), entry.key());
     });
     return true;
 }
@@ -103,7 +103,12 @@ PropertyList GetSongListResponse::getSongDictionary()
 
 QString GetSongListResponse::getSongLocation(const QString &trackId)
 {
-    return songById ? songById->value(trackId) : QString();
+    bool isNumber = false;
+    const qint32 id = trackId.toInt(&isNumber);
+    if (!songById || !isNumber || QString::number(id) != trackId)
+        return {};
+    const auto known = songById->constFind(id);
+    return known == songById->cend() ? QString() : QString::fromUtf8(*known);
 }
 
 void GetSongListResponse::startResponse()

@@ -2,8 +2,8 @@
 
 #include "HTTPResponseHandler.h"
 #include "PropertyList.h"
+#include "SongListBuilder.h"
 
-#include <QHash>
 
 #include <optional>
 
@@ -33,6 +33,6 @@ public:
 private:
     void errorResponse(const QString &message);
 
-    // Track ID text → Location, for the songs of the latest list; none before the first list.
-    static std::optional<QHash<QString, QString>> songById;
+    // The songs of the latest list; none before the first list.
+    static std::optional<SongListBuilder::TrackIndex> songById;
 };

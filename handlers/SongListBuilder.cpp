@@ -7,6 +7,9 @@
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <exception>
+#include <thread>
+#include <vector>
 
 #include <sys/mman.h>
 
@@ -20,6 +23,9 @@ constexpr qsizetype maxEncodedBytesPerUnit = 5;
 
 // A generous guess at one listed song's line, so the body is rarely copied as it grows.
 constexpr qsizetype estimatedLineBytes = 200;
+
+// Below this a list is quick enough that a second thread would cost more than it saves.
+constexpr qsizetype minTracksToShare = 2000;
 
 constexpr quintptr hugePageBytes = quintptr(2) << 20;
 
@@ -54,6 +60,7 @@ struct SentBuffer
     QByteArray bytes;
 
     char *data() { return bytes.data(); }
+    const char *constData() const { return bytes.constData(); }
     qsizetype size() const { return bytes.size(); }
     void resize(qsizetype size)
     {
@@ -101,6 +108,8 @@ public:
         }
         appendEncodedUnits(utf8, [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }, [](char c) { return c; });
     }
+
+    QByteArrayView written() const { return QByteArrayView(m_body.constData(), m_size); }
 
     QByteArray take()
     {
@@ -153,10 +162,9 @@ private:
     LossyAsciiTable m_lossy;
 };
 
-QByteArray textOr(const PlistValue &value, QByteArrayView fallback)
+QByteArrayView textOr(QByteArrayView text, QByteArrayView fallback)
 {
-    const QByteArray text = value.toUtf8();
-    return text.isEmpty() ? fallback.toByteArray() : text;
+    return text.isEmpty() ? fallback : text;
 }
 
 // Decided on the UTF-8 bytes: the prefixes and extensions are ASCII, so where they first occur is the same
@@ -174,48 +182,77 @@ bool isPlayableLocation(QByteArrayView location)
     return false;
 }
 
-// SongLocation::fileNameUtf8() without its allocation: the decoded name goes into `scratch`, reused from track
-// to track, and the view returned points there or into `location`.
-QByteArrayView fileNameUtf8(QByteArrayView location, QByteArray &scratch)
+// A listed song as the track index keeps it.
+struct ListedSong
 {
-    const QByteArrayView name = location.sliced(location.lastIndexOf('/') + 1);
-    if (!name.contains('%'))
-        return name;
-    scratch.resize(name.size());
-    char *out = scratch.data();
-    const auto hexValue = [](char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
-    for (qsizetype i = 0; i < name.size(); ++i) {
-        if (name[i] != '%') {
-            *out++ = name[i];
+    qint32 id;
+    QByteArrayView libraryLocation; // the Location as the library spells it, when it needed no decoding
+    QByteArray decodedLocation;     // otherwise
+
+    QByteArrayView location() const { return decodedLocation.isNull() ? libraryLocation : decodedLocation; }
+};
+
+// The lines of a run of tracks, and the songs they list.
+struct ListedTracks
+{
+    explicit ListedTracks(qsizetype expectedSongs) : body(expectedSongs) { songs.reserve(size_t(expectedSongs)); }
+
+    BodyWriter body;
+    std::vector<ListedSong> songs;
+};
+
+void listTracks(const PlistValue &tracks, qsizetype begin, qsizetype end, const QSet<QString> &filter,
+                ListedTracks &listed)
+{
+    BodyWriter &body = listed.body;
+    // Where a field's text has to be decoded; reused from track to track.
+    QByteArray locationText, nameText, albumText, artistText, fileNameText;
+    for (qsizetype i = begin; i < end; ++i) {
+        enum { TrackId, Disabled, Location, Name, Album, Artist };
+        const auto fields = tracks.valueAt(i).values<6>({QLatin1StringView("Track ID"), QLatin1StringView("Disabled"),
+                                                         QLatin1StringView("Location"), QLatin1StringView("Name"),
+                                                         QLatin1StringView("Album"), QLatin1StringView("Artist")});
+        // trackIdText() in digits on the stack: most tracks need no string of it.
+        char idDigits[16];
+        const qint32 id = qint32(fields[TrackId].toInteger());
+        const QLatin1StringView trackId(idDigits, std::to_chars(idDigits, idDigits + sizeof idDigits, id).ptr);
+        // The cheapest test first: the tests have no effects, so their order does not change what is listed.
+        if (!filter.isEmpty() && !filter.contains(QString(trackId)))
             continue;
-        }
-        if (i + 2 >= name.size())
-            return name;
-        const int high = hexValue(name[i + 1]);
-        const int low = hexValue(name[i + 2]);
-        if (high < 0 || low < 0)
-            return name;
-        *out++ = char(high * 16 + low);
-        i += 2;
+        if (!fields[Disabled].isAbsent())
+            continue;
+        const QByteArrayView location = fields[Location].utf8View(locationText);
+        if (!isPlayableLocation(location))
+            continue;
+
+        body.append("<song><trackid>");
+        body.append(QByteArrayView(trackId.data(), trackId.size()));
+        body.append("</trackid><name>");
+        body.appendEncoded(fields[Name].utf8View(nameText));
+        body.append("</name><album>");
+        body.appendEncoded(textOr(fields[Album].utf8View(albumText), "Unknown Album"));
+        body.append("</album><artist>");
+        body.appendEncoded(textOr(fields[Artist].utf8View(artistText), "Unknown Artist"));
+        body.append("</artist><filename>");
+        body.appendEncoded(SongLocation::fileNameUtf8(location, fileNameText));
+        body.append("</filename></song>\r\n");
+        if (location.data() == locationText.constData())
+            listed.songs.push_back({id, {}, locationText});
+        else
+            listed.songs.push_back({id, location, {}});
     }
-    const QByteArrayView decoded(scratch.constData(), out - scratch.constData());
-    return decoded.isValidUtf8() ? decoded : name;
 }
 
-// Whether `text` is `utf8` decoded; ASCII, the usual case, is compared without decoding.
-bool sameText(const QString &text, QByteArrayView utf8)
+// An index that already holds a song with the same Location keeps its string: given the previous list's index,
+// the songs bring it up to date instead of every string being freed and made again.
+void updateIndex(SongListBuilder::TrackIndex &index, const std::vector<ListedSong> &songs)
 {
-    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-        return text == QLatin1StringView(utf8.data(), utf8.size());
-    return text == QString::fromUtf8(utf8);
+    for (const ListedSong &song : songs) {
+        const QByteArrayView location = song.location();
+        QByteArray &known = index[song.id];
+        if (known != location)
+            known = song.decodedLocation.isNull() ? location.toByteArray() : song.decodedLocation;
+    }
 }
 
 } // namespace
@@ -266,42 +303,35 @@ QByteArray SongListBuilder::build(const PlistValue &library, const QString &devi
     const qsizetype expectedSongs = filter.isEmpty() ? tracks.count() : filter.size();
     index.reserve(expectedSongs);
 
-    BodyWriter body(expectedSongs);
-    body.append("<songs>\r\n");
-    QByteArray fileNameScratch;
-    for (qsizetype i = 0; i < tracks.count(); ++i) {
-        const PlistValue track = tracks.valueAt(i);
-        // trackIdText() in digits on the stack: most tracks need no string of it.
-        char idDigits[16];
-        const qint32 id = qint32(track.value(QLatin1StringView("Track ID")).toInteger());
-        const QLatin1StringView trackId(idDigits, std::to_chars(idDigits, idDigits + sizeof idDigits, id).ptr);
-        // The cheapest test first: the tests have no effects, so their order does not change what is listed.
-        if (!filter.isEmpty() && !filter.contains(QString(trackId)))
-            continue;
-        if (track.contains(QLatin1StringView("Disabled")))
-            continue;
-        const QByteArray location = track.value(QLatin1StringView("Location")).toUtf8();
-        if (!isPlayableLocation(location))
-            continue;
-
-        body.append("<song><trackid>");
-        body.append(QByteArrayView(trackId.data(), trackId.size()));
-        body.append("</trackid><name>");
-        body.appendEncoded(QByteArrayView(track.value(QLatin1StringView("Name")).toUtf8()));
-        body.append("</name><album>");
-        body.appendEncoded(QByteArrayView(textOr(track.value(QLatin1StringView("Album")), "Unknown Album")));
-        body.append("</album><artist>");
-        body.appendEncoded(QByteArrayView(textOr(track.value(QLatin1StringView("Artist")), "Unknown Artist")));
-        body.append("</artist><filename>");
-        body.appendEncoded(fileNameUtf8(location, fileNameScratch));
-        body.append("</filename></song>\r\n");
-        // An index that already holds this song with this Location keeps its string: given the previous
-        // list's index, build() brings it up to date instead of every string being freed and made again.
-        QString key(trackId);
-        const auto known = index.constFind(key);
-        if (known == index.cend() || !sameText(*known, location))
-            index.insert(std::move(key), QString::fromUtf8(location));
+    // A large library is listed in two halves at once, the second on a thread of its own: by the time the list
+    // is built the library has been read, and the core that read it would otherwise stand idle.
+    const qsizetype count = tracks.count();
+    const qsizetype split = count >= minTracksToShare ? count / 2 : count;
+    ListedTracks first(expectedSongs); // room for the whole list: the second half is appended to it
+    ListedTracks second(count > 0 ? expectedSongs * (count - split) / count : 0);
+    first.body.append("<songs>\r\n");
+    {
+        std::exception_ptr secondFailed;
+        std::jthread helper;
+        if (split < count) {
+            helper = std::jthread([&] {
+                try {
+                    listTracks(tracks, split, count, filter, second);
+                } catch (...) {
+                    secondFailed = std::current_exception();
+                }
+            });
+        }
+        listTracks(tracks, 0, split, filter, first);
+        updateIndex(index, first.songs);
+        if (helper.joinable())
+            helper.join();
+        if (secondFailed)
+            std::rethrow_exception(secondFailed);
     }
+    updateIndex(index, second.songs);
+    BodyWriter &body = first.body;
+    body.append(second.body.written());
     body.append("</songs>");
     return body.take();
 }

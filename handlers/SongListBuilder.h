@@ -2,6 +2,7 @@
 
 #include "PropertyList.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -11,7 +12,9 @@
 class SongListBuilder
 {
 public:
-    using TrackIndex = QHash<QString, QString>; // track ID text → Location text as the library holds it
+    // Track ID → Location as the library spells it (UTF-8). The IDs are those the list writes, as numbers: a
+    // track ID text names a song only when written the way trackIdText() writes it.
+    using TrackIndex = QHash<qint32, QByteArray>;
 
     // "blackberry" for the device value "bb10" exactly, "playbook" for anything else or nothing.
     static QString wantedPlaylistName(const QString &deviceValue);

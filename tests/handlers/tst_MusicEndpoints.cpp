@@ -185,6 +185,7 @@ void tst_MusicEndpoints::refusesUnknownTrackIds_data()
 
     QTest::addRow("never listed") << QByteArray("/getSong?xx=1234") << QByteArray("1234");
     QTest::addRow("leading zero") << QByteArray("/getSong?xx=0101") << QByteArray("0101");
+    QTest::addRow("plus sign") << QByteArray("/getSong?xx=+101") << QByteArray("+101");
     QTest::addRow("more after the ID") << QByteArray("/getSong?xx=101&y=2") << QByteArray("101&y=2");
     QTest::addRow("empty ID") << QByteArray("/getSong?xx=") << QByteArray("");
     QTest::addRow("too short") << QByteArray("/getSong?x") << QByteArray("");

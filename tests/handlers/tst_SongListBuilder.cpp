@@ -77,6 +77,8 @@ private slots:
     void choosesTheDevicePlaylist();
     void keepsTheLaterOfTwoTracksWithOneIdInTheIndex();
     void writesIdsAs32BitDecimals();
+    void listsALargeLibraryInTheLibrarysOrder_data();
+    void listsALargeLibraryInTheLibrarysOrder();
     void listsTheRealLibraries_data();
     void listsTheRealLibraries();
 };
@@ -87,8 +89,8 @@ void tst_SongListBuilder::writesOneLinePerSong()
     const Listing listing = list(libraryXml({track(42), unnamed}));
     QCOMPARE(listing.body, listOf({songLine("42", "Song 42", "Album", "Artist", "a.mp3"),
                                    songLine("7", "", "Unknown Album", "Unknown Artist", "b c.m4a")}));
-    QCOMPARE(listing.index.value("42"), song);
-    QCOMPARE(listing.index.value("7"), QString("file:///Music/Zo%C3%AB/b%20c.m4a"));
+    QCOMPARE(QString::fromUtf8(listing.index.value(42)), song);
+    QCOMPARE(listing.index.value(7), QByteArray("file:///Music/Zo%C3%AB/b%20c.m4a"));
     QCOMPARE(listing.index.size(), 2);
 }
 
@@ -130,7 +132,7 @@ void tst_SongListBuilder::skipsWhatTheHandsetCannotPlay()
 {
     QFETCH(QString, location);
     QFETCH(bool, listed);
-    QCOMPARE(list(libraryXml({track(1, location)})).index.contains("1"), listed);
+    QCOMPARE(list(libraryXml({track(1, location)})).index.contains(1), listed);
 }
 
 void tst_SongListBuilder::encodesTexts_data()
@@ -223,7 +225,7 @@ void tst_SongListBuilder::keepsTheLaterOfTwoTracksWithOneIdInTheIndex()
     TestTrack second = track(9, "file://localhost/second.mp3");
     const Listing listing = list(libraryXml({first, second}));
     QCOMPARE(listedIds(listing.body), (QStringList{"9", "9"}));
-    QCOMPARE(listing.index.value("9"), QString("file://localhost/second.mp3"));
+    QCOMPARE(listing.index.value(9), QByteArray("file://localhost/second.mp3"));
 }
 
 void tst_SongListBuilder::writesIdsAs32BitDecimals()
@@ -232,6 +234,44 @@ void tst_SongListBuilder::writesIdsAs32BitDecimals()
     withoutId.writeTrackId = false;
     const Listing listing = list(libraryXml({track(-3), track(4294967297), withoutId}));
     QCOMPARE(listedIds(listing.body), (QStringList{"-3", "1", "0"}));
+}
+
+void tst_SongListBuilder::listsALargeLibraryInTheLibrarysOrder_data()
+{
+    QTest::addColumn<bool>("devicePlaylist");
+    QTest::addRow("every track") << false;
+    QTest::addRow("device playlist") << true;
+}
+
+// Large enough to be listed in parts at once: the lines still come in the library's order, and of two tracks with
+// one ID, far apart, the index still keeps the later.
+void tst_SongListBuilder::listsALargeLibraryInTheLibrarysOrder()
+{
+    QFETCH(bool, devicePlaylist);
+    const auto locationOf = [](int i) {
+        return QStringLiteral("file://localhost/M/%1.%2").arg(i).arg(i % 7 == 0 ? "flac" : "mp3");
+    };
+    QList<TestTrack> tracks;
+    QList<qint64> playlistItems;
+    QStringList expected;
+    for (int i = 1; i <= 6000; ++i) {
+        tracks.append(track(i, locationOf(i)));
+        const bool inPlaylist = i % 3 != 0;
+        if (inPlaylist)
+            playlistItems.append(i);
+        if (i % 7 != 0 && (inPlaylist || !devicePlaylist))
+            expected.append(songLine(QString::number(i), QStringLiteral("Song %1").arg(i), "Album", "Artist",
+                                     QStringLiteral("%1.mp3").arg(i)));
+    }
+    tracks.append(track(2, "file://localhost/M/again.mp3"));
+    expected.append(songLine("2", "Song 2", "Album", "Artist", "again.mp3"));
+    const QList<TestPlaylist> playlists{{QString("PlayBook"), playlistItems}};
+
+    const Listing listing = list(libraryXml(tracks, devicePlaylist ? playlists : QList<TestPlaylist>{}));
+    QCOMPARE(listing.body, listOf(expected));
+    QCOMPARE(listing.index.size(), expected.size() - 1);
+    QCOMPARE(listing.index.value(2), QByteArray("file://localhost/M/again.mp3"));
+    QCOMPARE(listing.index.value(5998), locationOf(5998).toUtf8());
 }
 
 void tst_SongListBuilder::listsTheRealLibraries_data()
@@ -256,7 +296,7 @@ void tst_SongListBuilder::listsTheRealLibraries()
     const QString body = QString::fromLatin1(SongListBuilder::build(library->root(), {}, index));
     QTEST(int(body.count("<song>")), "listed");
     QVERIFY(body.startsWith("<songs>\r\n") && body.endsWith("</songs>"));
-    for (const QString &location : std::as_const(index))
+    for (const QByteArray &location : std::as_const(index))
         QVERIFY(SongLocation::isLocalFile(location));
 }
 
