@@ -50,22 +50,27 @@ void releaseFreedMemory()
 #endif
 }
 
-// Leaves in `index` only the songs that `body` lists, one "<song><trackid>ID</trackid>…\r\n" line each; true if
-// any had to go.
-bool removeUnlisted(SongListBuilder::TrackIndex &index, QByteArrayView body)
+// Leaves in `index` only the songs that the body lists, one "<song><trackid>ID</trackid>…\r\n" line each, its pieces
+// made of whole lines; true if any had to go.
+bool removeUnlisted(SongListBuilder::TrackIndex &index, const QByteArrayList &body)
 {
     static constexpr QByteArrayView lineStart("<song><trackid>");
     std::vector<qint32> listed;
     listed.reserve(size_t(index.size()));
-    const char *line = body.data();
-    const char *const end = body.data() + body.size();
-    while ((line = static_cast<const char *>(std::memchr(line, '\n', size_t(end - line))))) {
-        ++line;
-        if (!QByteArrayView(line, end - line).startsWith(lineStart))
-            continue;
-        qint32 id = 0;
-        line = std::from_chars(line + lineStart.size(), end, id).ptr;
-        listed.push_back(id);
+    for (const QByteArray &piece : body) {
+        const char *line = piece.constData();
+        const char *const end = line + piece.size();
+        while (line < end) {
+            if (QByteArrayView(line, end - line).startsWith(lineStart)) {
+                qint32 id = 0;
+                line = std::from_chars(line + lineStart.size(), end, id).ptr;
+                listed.push_back(id);
+            }
+            line = static_cast<const char *>(std::memchr(line, '\n', size_t(end - line)));
+            if (!line)
+                break;
+            ++line;
+        }
     }
     std::sort(listed.begin(), listed.end());
     listed.erase(std::unique(listed.begin(), listed.end()), listed.end());
@@ -115,7 +120,7 @@ void GetSongListResponse::startResponse()
 {
     try {
         const QString device = URLParser(m_url.absoluteString()).valueForVariable(u"device");
-        QByteArray body;
+        QByteArrayList body;
         {
             const PropertyList library = getSongDictionary();
 
@@ -127,7 +132,7 @@ void GetSongListResponse::startResponse()
                 songById.emplace();
             SongListBuilder::TrackIndex &index = *songById;
             try {
-                body = SongListBuilder::build(library.root(), device, index);
+                body = SongListBuilder::buildPieces(library.root(), device, index);
             } catch (...) {
                 songById.emplace();
                 throw;
@@ -139,11 +144,15 @@ void GetSongListResponse::startResponse()
         HTTPResponse response(200);
         response.setHeaderField("Content-Type", "text/plain");
         response.setHeaderField("Connection", "close");
-        response.setHeaderField("Content-Length", QByteArray::number(body.size()));
-        // The same bytes as writeResponse(response, body), without copying a body of many megabytes behind the head.
+        qsizetype bodyBytes = 0;
+        for (const QByteArray &piece : std::as_const(body))
+            bodyBytes += piece.size();
+        response.setHeaderField("Content-Length", QByteArray::number(bodyBytes));
+        // The same bytes as writeResponse(response, body.join()), without copying a body of many megabytes.
         if (HTTPConnection *connection = fileHandle()) {
             connection->write(response.serialized());
-            connection->write(std::move(body));
+            for (QByteArray &piece : body)
+                connection->write(std::move(piece));
         }
     } catch (const EndpointError &error) {
         errorResponse(QStringLiteral("An unexpected error occurred sending the song list: ") + error.reason());

@@ -60,7 +60,6 @@ struct SentBuffer
     QByteArray bytes;
 
     char *data() { return bytes.data(); }
-    const char *constData() const { return bytes.constData(); }
     qsizetype size() const { return bytes.size(); }
     void resize(qsizetype size)
     {
@@ -108,8 +107,6 @@ public:
         }
         appendEncodedUnits(utf8, [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }, [](char c) { return c; });
     }
-
-    QByteArrayView written() const { return QByteArrayView(m_body.constData(), m_size); }
 
     QByteArray take()
     {
@@ -182,29 +179,13 @@ bool isPlayableLocation(QByteArrayView location)
     return false;
 }
 
-// A listed song as the track index keeps it.
-struct ListedSong
-{
-    qint32 id;
-    QByteArrayView libraryLocation; // the Location as the library spells it, when it needed no decoding
-    QByteArray decodedLocation;     // otherwise
-
-    QByteArrayView location() const { return decodedLocation.isNull() ? libraryLocation : decodedLocation; }
-};
-
-// The lines of a run of tracks, and the songs they list.
-struct ListedTracks
-{
-    explicit ListedTracks(qsizetype expectedSongs) : body(expectedSongs) { songs.reserve(size_t(expectedSongs)); }
-
-    BodyWriter body;
-    std::vector<ListedSong> songs;
-};
-
+// Writes the lines of tracks [begin, end) that are listed, and hands each listed song to `listed`: its ID, its
+// Location, and whether that had to be decoded (then the view is valid only until the next song; otherwise it
+// points into the library).
+template<class Listed>
 void listTracks(const PlistValue &tracks, qsizetype begin, qsizetype end, const QSet<QString> &filter,
-                ListedTracks &listed)
+                BodyWriter &body, Listed listed)
 {
-    BodyWriter &body = listed.body;
     // Where a field's text has to be decoded; reused from track to track.
     QByteArray locationText, nameText, albumText, artistText, fileNameText;
     for (qsizetype i = begin; i < end; ++i) {
@@ -236,24 +217,26 @@ void listTracks(const PlistValue &tracks, qsizetype begin, qsizetype end, const 
         body.append("</artist><filename>");
         body.appendEncoded(SongLocation::fileNameUtf8(location, fileNameText));
         body.append("</filename></song>\r\n");
-        if (location.data() == locationText.constData())
-            listed.songs.push_back({id, {}, locationText});
-        else
-            listed.songs.push_back({id, location, {}});
+        listed(id, location, location.data() == locationText.constData());
     }
 }
 
 // An index that already holds a song with the same Location keeps its string: given the previous list's index,
 // the songs bring it up to date instead of every string being freed and made again.
-void updateIndex(SongListBuilder::TrackIndex &index, const std::vector<ListedSong> &songs)
+void indexSong(SongListBuilder::TrackIndex &index, qint32 id, QByteArrayView location)
 {
-    for (const ListedSong &song : songs) {
-        const QByteArrayView location = song.location();
-        QByteArray &known = index[song.id];
-        if (known != location)
-            known = song.decodedLocation.isNull() ? location.toByteArray() : song.decodedLocation;
-    }
+    QByteArray &known = index[id];
+    if (known != location)
+        known = location.toByteArray();
 }
+
+// A listed song kept for the index until the thread that listed it is done.
+struct ListedSong
+{
+    qint32 id;
+    qint32 decodedIndex;      // into the decoded Locations, or -1
+    QByteArrayView location;  // the Location as the library spells it, when it needed no decoding
+};
 
 } // namespace
 
@@ -297,6 +280,11 @@ QString SongListBuilder::trackIdText(const PlistValue &value)
 
 QByteArray SongListBuilder::build(const PlistValue &library, const QString &deviceValue, TrackIndex &index)
 {
+    return buildPieces(library, deviceValue, index).join();
+}
+
+QByteArrayList SongListBuilder::buildPieces(const PlistValue &library, const QString &deviceValue, TrackIndex &index)
+{
     const PlistValue playlists = library.value(QLatin1StringView("Playlists"));
     const QSet<QString> filter = playlistFilter(choosePlaylist(playlists, wantedPlaylistName(deviceValue)));
     const PlistValue tracks = library.value(QLatin1StringView("Tracks"));
@@ -304,36 +292,47 @@ QByteArray SongListBuilder::build(const PlistValue &library, const QString &devi
     index.reserve(expectedSongs);
 
     // A large library is listed in two halves at once, the second on a thread of its own: by the time the list
-    // is built the library has been read, and the core that read it would otherwise stand idle.
+    // is built the library has been read, and the core that read it would otherwise stand idle. The halves are
+    // sent one after the other rather than joined, which would hold the second twice.
     const qsizetype count = tracks.count();
     const qsizetype split = count >= minTracksToShare ? count / 2 : count;
-    ListedTracks first(expectedSongs); // room for the whole list: the second half is appended to it
-    ListedTracks second(count > 0 ? expectedSongs * (count - split) / count : 0);
-    first.body.append("<songs>\r\n");
+    const qsizetype expectedInSecond = count > 0 ? expectedSongs * (count - split) / count : 0;
+    BodyWriter first(expectedSongs - expectedInSecond);
+    BodyWriter second(expectedInSecond);
+    std::vector<ListedSong> secondSongs;
+    QByteArrayList decodedLocations;
+    first.append("<songs>\r\n");
     {
         std::exception_ptr secondFailed;
         std::jthread helper;
         if (split < count) {
             helper = std::jthread([&] {
                 try {
-                    listTracks(tracks, split, count, filter, second);
+                    secondSongs.reserve(size_t(expectedInSecond));
+                    listTracks(tracks, split, count, filter, second,
+                               [&](qint32 id, QByteArrayView location, bool decoded) {
+                        if (decoded)
+                            decodedLocations.append(location.toByteArray());
+                        secondSongs.push_back({id, decoded ? qint32(decodedLocations.size() - 1) : -1, location});
+                    });
                 } catch (...) {
                     secondFailed = std::current_exception();
                 }
             });
         }
-        listTracks(tracks, 0, split, filter, first);
-        updateIndex(index, first.songs);
+        listTracks(tracks, 0, split, filter, first,
+                   [&index](qint32 id, QByteArrayView location, bool) { indexSong(index, id, location); });
         if (helper.joinable())
             helper.join();
         if (secondFailed)
             std::rethrow_exception(secondFailed);
     }
-    updateIndex(index, second.songs);
-    BodyWriter &body = first.body;
-    body.append(second.body.written());
-    body.append("</songs>");
-    return body.take();
+    for (const ListedSong &song : secondSongs) {
+        indexSong(index, song.id,
+                  song.decodedIndex < 0 ? song.location : QByteArrayView(decodedLocations[song.decodedIndex]));
+    }
+    second.append("</songs>");
+    return {first.take(), second.take()};
 }
 
 QString SongListBuilder::xmlEncode(const QString &text)

@@ -3,6 +3,7 @@
 #include "PropertyList.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -35,6 +36,8 @@ public:
     // The body, in the ASCII it is sent in. Fills `index` with the listed songs as it goes (it is not cleared
     // first).
     static QByteArray build(const PlistValue &library, const QString &deviceValue, TrackIndex &index);
+    // The same in pieces, to be sent one after another without being joined.
+    static QByteArrayList buildPieces(const PlistValue &library, const QString &deviceValue, TrackIndex &index);
 
     // "&", ">" and "<" as entities ("&" first), then white space trimmed from both ends.
     static QString xmlEncode(const QString &text);

@@ -48,6 +48,7 @@ private slots:
     void answersWithoutALibrary();
     void listsAndDownloadsByteForByte();
     void listsOnlyTheDevicePlaylist();
+    void keepsEverySongOfALargeListInTheIndex();
     void refusesUnknownTrackIds_data();
     void refusesUnknownTrackIds();
     void namesAFileThatWentAwayAfterTheList_data();
@@ -176,6 +177,24 @@ void tst_MusicEndpoints::listsOnlyTheDevicePlaylist()
     // The index follows the latest list: track 1 is no longer there.
     QVERIFY(get(m_port, "/getSong?xx=1").startsWith("HTTP/1.1 400 Bad Request\r\n"));
     QVERIFY(get(m_port, "/getSong?xx=2").endsWith("\r\n\r\na"));
+}
+
+// A large library is listed in parts; when a song leaves, the songs of every part must stay downloadable.
+void tst_MusicEndpoints::keepsEverySongOfALargeListInTheIndex()
+{
+    writeMedia("a.mp3", "a");
+    QList<TestTrack> tracks;
+    for (int id = 1; id <= 2500; ++id)
+        tracks.append({id, QStringLiteral("Song %1").arg(id), {}, {}, locationOf(mediaPath("a.mp3"))});
+    writeLibrary(tracks);
+    QCOMPARE(listAll().count("<song>"), 2500);
+    tracks.removeFirst();
+    writeLibrary(tracks);
+    QCOMPARE(listAll().count("<song>"), 2499);
+
+    QVERIFY(get(m_port, "/getSong?xx=1").startsWith("HTTP/1.1 400 Bad Request\r\n"));
+    for (const int id : {2, 1249, 1250, 1251, 1252, 2500})
+        QVERIFY2(get(m_port, "/getSong?xx=" + QByteArray::number(id)).endsWith("\r\n\r\na"), QByteArray::number(id));
 }
 
 void tst_MusicEndpoints::refusesUnknownTrackIds_data()
