@@ -1,5 +1,7 @@
 // Drives the real executable the way a user and a handset would: launch it, talk to it with curl, quit it.
 
+#include "LoopbackClient.h"
+
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,18 +15,6 @@
 namespace {
 
 constexpr quint16 applicationPort = 4556;
-
-bool portAcceptsConnections()
-{
-    const int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(applicationPort);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool accepted = ::connect(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    ::close(descriptor);
-    return accepted;
-}
 
 // Holds port 4556 the way another program would.
 class PortSquatter
@@ -90,7 +80,7 @@ private:
 void tst_PellisorBinary::init()
 {
     QVERIFY(m_home.isValid());
-    QVERIFY2(!portAcceptsConnections(), "something else is serving port 4556");
+    QVERIFY2(!acceptsConnections(applicationPort), "something else is serving port 4556");
 }
 
 void tst_PellisorBinary::cleanup()
@@ -125,7 +115,7 @@ void tst_PellisorBinary::launch()
 void tst_PellisorBinary::servesHelloAndQuitsCleanlyOnSigterm()
 {
     launch();
-    QTRY_VERIFY_WITH_TIMEOUT(portAcceptsConnections(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(acceptsConnections(applicationPort), 10000);
 
     QCOMPARE(curl({"--include", "http://127.0.0.1:4556/hello"}),
              QString("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: 6\r\n\r\n"
@@ -136,7 +126,7 @@ void tst_PellisorBinary::servesHelloAndQuitsCleanlyOnSigterm()
     QVERIFY(m_process->waitForFinished(5000));
     QCOMPARE(m_process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_process->exitCode(), 0);
-    QVERIFY(!portAcceptsConnections());
+    QVERIFY(!acceptsConnections(applicationPort));
 }
 
 void tst_PellisorBinary::keepsRunningWhenThePortIsTaken()
@@ -163,7 +153,7 @@ void tst_PellisorBinary::keepsRunningWhenThePortIsTaken()
 void tst_PellisorBinary::secondLaunchHandsOverToTheFirstAndLeaves()
 {
     launch();
-    QTRY_VERIFY_WITH_TIMEOUT(portAcceptsConnections(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(acceptsConnections(applicationPort), 10000);
 
     const std::unique_ptr<QProcess> second = startPellisor();
     QVERIFY(second->waitForFinished(5000));
@@ -180,13 +170,13 @@ void tst_PellisorBinary::secondLaunchHandsOverToTheFirstAndLeaves()
 void tst_PellisorBinary::startsAfterAnInstanceWasKilled()
 {
     launch();
-    QTRY_VERIFY_WITH_TIMEOUT(portAcceptsConnections(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(acceptsConnections(applicationPort), 10000);
     m_process->kill(); // leaves its single-instance socket file behind
     QVERIFY(m_process->waitForFinished(5000));
-    QVERIFY(!portAcceptsConnections());
+    QVERIFY(!acceptsConnections(applicationPort));
 
     launch();
-    QTRY_VERIFY_WITH_TIMEOUT(portAcceptsConnections(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(acceptsConnections(applicationPort), 10000);
     QCOMPARE(curl({"http://127.0.0.1:4556/hello"}), QStringLiteral("Hello!"));
 }
 

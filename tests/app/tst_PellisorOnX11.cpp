@@ -2,6 +2,8 @@
 // centred and serving, its button shows the alert, a second launch brings the closed window back, Ctrl+Q quits.
 // Screenshots of the window and the alert are left in the build tree.
 
+#include "LoopbackClient.h"
+
 #include <QDir>
 #include <QImage>
 #include <QProcess>
@@ -11,11 +13,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
 
 constexpr quint16 applicationPort = 4556;
@@ -24,18 +21,6 @@ const QRect screenArea(0, 0, 1280, 800);
 constexpr int centringTolerance = 1;
 // A drawn window shows the icon's gradient; an undrawn one is a flat colour.
 constexpr int fewestColoursOfADrawnWindow = 32;
-
-bool portAcceptsConnections()
-{
-    const int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(applicationPort);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool accepted = ::connect(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    ::close(descriptor);
-    return accepted;
-}
 
 bool isCentred(const QRect &window)
 {
@@ -101,7 +86,7 @@ void tst_PellisorOnX11::initTestCase()
     }
     QVERIFY(m_home.isValid());
     QVERIFY(QDir().mkpath(QStringLiteral(PELLISOR_SCREENSHOT_DIR)));
-    QVERIFY2(!portAcceptsConnections(), "something else is serving port 4556");
+    QVERIFY2(!acceptsConnections(applicationPort), "something else is serving port 4556");
 
     // Xvfb picks a free display itself and writes its number to the descriptor named.
     m_xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp",
@@ -179,7 +164,7 @@ QImage tst_PellisorOnX11::screenshot(const QString &window, const QString &fileN
 void tst_PellisorOnX11::windowComesUpCentredAndServing()
 {
     QTRY_VERIFY_WITH_TIMEOUT(!(m_window = visibleWindow("Pellisor")).isEmpty(), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(portAcceptsConnections(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(acceptsConnections(applicationPort), 10000);
     QCOMPARE(run(QStringLiteral("curl"), {"--silent", "--max-time", "10", "http://127.0.0.1:4556/hello"}),
              QStringLiteral("Hello!"));
 
@@ -235,7 +220,7 @@ void tst_PellisorOnX11::ctrlQQuits()
     QVERIFY(m_pellisor.waitForFinished(5000));
     QCOMPARE(m_pellisor.exitStatus(), QProcess::NormalExit);
     QVERIFY2(m_pellisor.exitCode() == 0, m_pellisor.readAllStandardError().constData());
-    QVERIFY(!portAcceptsConnections());
+    QVERIFY(!acceptsConnections(applicationPort));
 }
 
 QTEST_GUILESS_MAIN(tst_PellisorOnX11)

@@ -112,22 +112,7 @@ void tst_RequestLimits::startServer(std::chrono::milliseconds headerTimeLimit, s
 
 void tst_RequestLimits::writeSongLibrary(const QByteArray &song)
 {
-    const QString songPath = m_home->path() + "/Media/song.mp3";
-    QVERIFY(QDir().mkpath(m_home->path() + "/Media"));
-    QFile songFile(songPath);
-    QVERIFY(songFile.open(QIODevice::WriteOnly));
-    QCOMPARE(songFile.write(song), song.size());
-    songFile.close();
-
-    QVERIFY(QDir().mkpath(m_home->path() + "/Music/iTunes"));
-    QFile library(m_home->path() + "/Music/iTunes/iTunes Music Library.xml");
-    QVERIFY(library.open(QIODevice::WriteOnly));
-    TestTrack track;
-    track.trackId = 7;
-    track.name = QStringLiteral("Song");
-    track.location = locationOf(songPath);
-    library.write(libraryXml({track}));
-    library.close();
+    QVERIFY(!writeOneSongLibrary(m_home->path(), song).isEmpty());
     // The download finds the file through the index that a list fills.
     QVERIFY(fetch(m_port, "GET /getSongList HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 200 OK\r\n"));
 }

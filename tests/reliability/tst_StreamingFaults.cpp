@@ -71,22 +71,8 @@ void tst_StreamingFaults::init()
 {
     m_home = std::make_unique<QTemporaryDir>();
     qputenv("HOME", QFile::encodeName(m_home->path()));
-    m_songPath = m_home->path() + "/Media/song.mp3";
-    QVERIFY(QDir().mkpath(m_home->path() + "/Media"));
-    QFile song(m_songPath);
-    QVERIFY(song.open(QIODevice::WriteOnly));
-    QCOMPARE(song.write(m_song), m_song.size());
-    song.close();
-
-    QVERIFY(QDir().mkpath(m_home->path() + "/Music/iTunes"));
-    QFile library(m_home->path() + "/Music/iTunes/iTunes Music Library.xml");
-    QVERIFY(library.open(QIODevice::WriteOnly));
-    TestTrack track;
-    track.trackId = 7;
-    track.name = QStringLiteral("Song");
-    track.location = locationOf(m_songPath);
-    library.write(libraryXml({track}));
-    library.close();
+    m_songPath = writeOneSongLibrary(m_home->path(), m_song);
+    QVERIFY(!m_songPath.isEmpty());
 
     HTTPServerOptions options;
     options.port = 0;

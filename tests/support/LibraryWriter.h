@@ -3,6 +3,8 @@
 // Writes small iTunes libraries for tests, in the shape iTunes gives them.
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
 #include <QList>
 #include <QString>
 #include <QUrl>
@@ -76,4 +78,23 @@ inline QByteArray libraryXml(const QList<TestTrack> &tracks, const QList<TestPla
     }
     xml += "\t</array>\n</dict>\n</plist>\n";
     return xml;
+}
+
+// Writes `song` to Media/song.mp3 under `home`, and a library there that lists it as track 7, "Song".
+// Returns the song's path, or an empty string if either file could not be written.
+inline QString writeOneSongLibrary(const QString &home, const QByteArray &song)
+{
+    const QString songPath = home + "/Media/song.mp3";
+    const QString libraryPath = home + "/Music/iTunes/iTunes Music Library.xml";
+    QFile songFile(songPath);
+    QFile library(libraryPath);
+    TestTrack track;
+    track.trackId = 7;
+    track.name = QStringLiteral("Song");
+    track.location = locationOf(songPath);
+    const QByteArray xml = libraryXml({track});
+    const bool written = QDir().mkpath(home + "/Media") && QDir().mkpath(home + "/Music/iTunes")
+                         && songFile.open(QIODevice::WriteOnly) && songFile.write(song) == song.size()
+                         && library.open(QIODevice::WriteOnly) && library.write(xml) == xml.size();
+    return written ? songPath : QString();
 }

@@ -111,6 +111,12 @@ private:
     QByteArray m_received;
 };
 
+// Whether something accepts connections on the loopback port.
+inline bool acceptsConnections(quint16 port)
+{
+    return LoopbackClient(port).isConnected();
+}
+
 // One whole exchange: sends the request, ends sending when asked, reads the answer to its end.
 inline QByteArray fetch(quint16 port, const QByteArray &request, bool endSending = false)
 {
