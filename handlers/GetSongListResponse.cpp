@@ -6,6 +6,7 @@
 #include "LibraryLocator.h"
 #include "SongListBuilder.h"
 #include "URLParser.h"
+#include "Utf8Text.h"
 
 #include <QDir>
 
@@ -113,7 +114,7 @@ QString GetSongListResponse::getSongLocation(const QString &trackId)
     if (!songById || !isNumber || QString::number(id) != trackId)
         return {};
     const auto known = songById->constFind(id);
-    return known == songById->cend() ? QString() : QString::fromUtf8(*known);
+    return known == songById->cend() ? QString() : textFromUtf8(*known);
 }
 
 void GetSongListResponse::startResponse()

@@ -2,6 +2,7 @@
 
 #include "AsciiText.h"
 #include "SongLocation.h"
+#include "Utf8Text.h"
 
 #include <algorithm>
 #include <array>
@@ -102,7 +103,7 @@ public:
     void appendEncoded(QByteArrayView utf8)
     {
         if (!isAscii(utf8)) {
-            appendEncoded(QString::fromUtf8(utf8));
+            appendEncoded(textFromUtf8(utf8));
             return;
         }
         appendEncodedUnits(utf8, [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }, [](char c) { return c; });

@@ -1,5 +1,7 @@
 #include "SongLocation.h"
 
+#include "Utf8Text.h"
+
 #include <QByteArray>
 
 namespace {
@@ -44,7 +46,7 @@ std::optional<QString> filePath(QStringView location)
 
 QString fileName(QStringView location)
 {
-    return QString::fromUtf8(fileNameUtf8(QByteArrayView(location.toUtf8())));
+    return textFromUtf8(fileNameUtf8(QByteArrayView(location.toUtf8())));
 }
 
 QByteArray fileNameUtf8(QByteArrayView utf8Location)
@@ -64,7 +66,7 @@ QByteArrayView fileNameUtf8(QByteArrayView utf8Location, QByteArray &scratch)
 std::optional<QString> percentDecoded(QStringView text)
 {
     const std::optional<QByteArray> decoded = percentDecodedUtf8(QByteArrayView(text.toUtf8()));
-    return decoded ? std::optional<QString>(QString::fromUtf8(*decoded)) : std::nullopt;
+    return decoded ? std::optional<QString>(textFromUtf8(*decoded)) : std::nullopt;
 }
 
 std::optional<QByteArray> percentDecodedUtf8(QByteArrayView utf8Text)

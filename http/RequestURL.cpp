@@ -1,5 +1,7 @@
 #include "RequestURL.h"
 
+#include "Utf8Text.h"
+
 #include <QUrl>
 
 RequestURL::RequestURL(QByteArray target)
@@ -14,7 +16,7 @@ QString RequestURL::path() const
 
 QString RequestURL::relativeString() const
 {
-    return QString::fromUtf8(m_target);
+    return textFromUtf8(m_target);
 }
 
 QString RequestURL::absoluteString() const

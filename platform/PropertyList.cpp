@@ -3,6 +3,7 @@
 #include "BinaryPropertyListReader.h"
 #include "PropertyListDocument.h"
 #include "XmlPropertyListReader.h"
+#include "Utf8Text.h"
 
 #include <QFile>
 
@@ -33,8 +34,8 @@ QString nodeText(const PropertyListDocument &doc, const PlistNode &node)
     if (node.flags & PlistNode::SideString)
         return doc.sideStrings[node.a];
     if (node.flags & PlistNode::NeedsDecoding)
-        return QString::fromUtf8(XmlPropertyListReader::decodeText(doc.rawText(node)));
-    return QString::fromUtf8(doc.rawText(node));
+        return textFromUtf8(XmlPropertyListReader::decodeText(doc.rawText(node)));
+    return textFromUtf8(doc.rawText(node));
 }
 
 struct KeyProbe

@@ -366,6 +366,9 @@ void tst_PropertyList::textDecoding_data()
     QTest::newRow("empty pair") << QByteArray("<string></string>") << u""_s;
     QTest::newRow("empty CDATA") << QByteArray("<string><![CDATA[]]></string>") << u""_s;
     QTest::newRow("space reference only") << QByteArray("<string>&#x20;</string>") << u" "_s;
+    // Inside a value U+FEFF is a character, not a byte-order mark to drop.
+    QTest::newRow("leading U+FEFF") << QByteArray("<string>\xEF\xBB\xBFtitle</string>") << u"\uFEFFtitle"_s;
+    QTest::newRow("leading U+FEFF, decoded") << QByteArray("<string>\xEF\xBB\xBF&amp;</string>") << u"\uFEFF&"_s;
 }
 
 void tst_PropertyList::textDecoding()
