@@ -189,7 +189,11 @@ void listTracks(const PlistValue &tracks, qsizetype begin, qsizetype end, const 
 {
     // Where a field's text has to be decoded; reused from track to track.
     QByteArray locationText, nameText, albumText, artistText, fileNameText;
+    // Far enough ahead that a track's text has arrived from memory by the time its fields are looked up.
+    constexpr qsizetype prefetchDistance = 4;
     for (qsizetype i = begin; i < end; ++i) {
+        if (i + prefetchDistance < end)
+            tracks.valueAt(i + prefetchDistance).prefetchKeys();
         enum { TrackId, Disabled, Location, Name, Album, Artist };
         const auto fields = tracks.valueAt(i).values<6>({QLatin1StringView("Track ID"), QLatin1StringView("Disabled"),
                                                          QLatin1StringView("Location"), QLatin1StringView("Name"),

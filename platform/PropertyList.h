@@ -43,6 +43,10 @@ public:
         return found;
     }
 
+    // Dictionary: asks the processor to start loading the text of its keys, so that lookups in it a little later
+    // do not each wait on memory. A hint only; nothing changes.
+    void prefetchKeys() const;
+
     // Dictionary: number of entries; array: number of elements; otherwise 0.
     qsizetype count() const;
     // Array element i, or absent.
