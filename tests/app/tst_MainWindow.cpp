@@ -1,6 +1,7 @@
 // The window: its status line follows a real server through its states, and its button asks for the report.
 
 #include "HTTPServer.h"
+#include "LoopbackServer.h"
 #include "MainWindow.h"
 
 #include <QMenuBar>
@@ -10,14 +11,6 @@
 #include <QTest>
 
 namespace {
-
-HTTPServerOptions loopbackOptions(quint16 port)
-{
-    HTTPServerOptions options;
-    options.port = port;
-    options.address = QHostAddress::LocalHost;
-    return options;
-}
 
 // The status line as it reads at each of the server's state changes.
 QStringList statusLinesDuring(HTTPServer &server, const MainWindow &window, const std::function<void()> &action)
@@ -47,7 +40,7 @@ private slots:
 
 void tst_MainWindow::statusLineFollowsTheServer()
 {
-    HTTPServer server(loopbackOptions(0));
+    HTTPServer server(loopbackOptions());
     MainWindow window(&server);
     QCOMPARE(window.statusText(), QStringLiteral("Stopped"));
 

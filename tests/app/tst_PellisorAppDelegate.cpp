@@ -1,6 +1,7 @@
 // The delegate: the server's life follows the application's, and reopening brings the window back, centred.
 
 #include "HTTPServer.h"
+#include "LoopbackServer.h"
 #include "MainWindow.h"
 #include "PellisorAppDelegate.h"
 
@@ -12,14 +13,6 @@
 namespace {
 
 using WindowAction = std::function<void(QWidget &)>;
-
-HTTPServerOptions loopbackOptions()
-{
-    HTTPServerOptions options;
-    options.port = 0;
-    options.address = QHostAddress::LocalHost;
-    return options;
-}
 
 bool isCentredOnItsScreen(const QWidget &window)
 {

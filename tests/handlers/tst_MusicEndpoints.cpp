@@ -3,6 +3,7 @@
 #include "HTTPServer.h"
 #include "LibraryWriter.h"
 #include "LoopbackClient.h"
+#include "LoopbackServer.h"
 
 #include <QDir>
 #include <QFile>
@@ -79,10 +80,7 @@ void tst_MusicEndpoints::init()
     qputenv("HOME", QFile::encodeName(m_home->path()));
     QDir().mkpath(m_home->path() + "/Media");
 
-    HTTPServerOptions options;
-    options.port = 0;
-    options.address = QHostAddress::LocalHost;
-    m_server = std::make_unique<HTTPServer>(options);
+    m_server = std::make_unique<HTTPServer>(loopbackOptions());
     m_server->start();
     m_port = m_server->serverPort();
 }

@@ -2,6 +2,7 @@
 #include "HTTPResponseHandler.h"
 #include "HTTPServer.h"
 #include "LoopbackClient.h"
+#include "LoopbackServer.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -124,10 +125,7 @@ void tst_HTTPServer::initTestCase()
 
 void tst_HTTPServer::init()
 {
-    HTTPServerOptions options;
-    options.port = 0;
-    options.address = QHostAddress::LocalHost;
-    m_server = std::make_unique<HTTPServer>(options);
+    m_server = std::make_unique<HTTPServer>(loopbackOptions());
     m_server->start();
     QCOMPARE(m_server->state(), HTTPServer::HTTPServerStateRunning);
     QVERIFY(m_server->serverPort() != 0);
@@ -249,9 +247,7 @@ void tst_HTTPServer::servesOthersWhileAPeerDoesNotRead()
 
 void tst_HTTPServer::closesAConnectionThatNeverCompletesItsHeader()
 {
-    HTTPServerOptions options;
-    options.port = 0;
-    options.address = QHostAddress::LocalHost;
+    HTTPServerOptions options = loopbackOptions();
     options.headerTimeLimit = std::chrono::milliseconds(200);
     HTTPServer server(options);
     server.start();
@@ -268,9 +264,7 @@ void tst_HTTPServer::closesAConnectionThatNeverCompletesItsHeader()
 
 void tst_HTTPServer::closesAConnectionThatTakesNoBytesForTooLong()
 {
-    HTTPServerOptions options;
-    options.port = 0;
-    options.address = QHostAddress::LocalHost;
+    HTTPServerOptions options = loopbackOptions();
     options.stallLimit = std::chrono::milliseconds(300);
     HTTPServer server(options);
     server.start();
@@ -298,10 +292,7 @@ void tst_HTTPServer::survivesAPeerThatResetsMidResponse()
 
 void tst_HTTPServer::reportsItsStatesInOrder()
 {
-    HTTPServerOptions options;
-    options.port = 0;
-    options.address = QHostAddress::LocalHost;
-    HTTPServer server(options);
+    HTTPServer server(loopbackOptions());
     StateRecorder spy(server);
     QCOMPARE(server.state(), HTTPServer::HTTPServerStateIdle);
 
@@ -321,9 +312,7 @@ void tst_HTTPServer::reportsItsStatesInOrder()
 
 void tst_HTTPServer::reportsAPortThatIsTaken()
 {
-    HTTPServerOptions options;
-    options.port = m_server->serverPort();
-    options.address = QHostAddress::LocalHost;
+    HTTPServerOptions options = loopbackOptions(m_server->serverPort());
     HTTPServer second(options);
     StateRecorder spy(second);
 

@@ -5,6 +5,7 @@
 //   reliability-server [header time limit ms] [stall limit ms]
 
 #include "HTTPServer.h"
+#include "LoopbackServer.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -31,9 +32,7 @@ int main(int argc, char *argv[])
     QSocketNotifier quitNotifier(signalDescriptor, QSocketNotifier::Read);
     QObject::connect(&quitNotifier, &QSocketNotifier::activated, &application, &QCoreApplication::quit);
 
-    HTTPServerOptions options;
-    options.port = 0;
-    options.address = QHostAddress::LocalHost;
+    HTTPServerOptions options = loopbackOptions();
     if (argc > 1)
         options.headerTimeLimit = std::chrono::milliseconds(std::atoi(argv[1]));
     if (argc > 2)

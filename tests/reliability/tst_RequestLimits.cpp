@@ -7,6 +7,7 @@
 #include "HTTPServer.h"
 #include "LibraryWriter.h"
 #include "LoopbackClient.h"
+#include "LoopbackServer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -99,9 +100,7 @@ void tst_RequestLimits::startServer(std::chrono::milliseconds headerTimeLimit, s
 {
     m_home = std::make_unique<QTemporaryDir>();
     qputenv("HOME", QFile::encodeName(m_home->path()));
-    HTTPServerOptions options;
-    options.port = 0;
-    options.address = QHostAddress::LocalHost;
+    HTTPServerOptions options = loopbackOptions();
     options.headerTimeLimit = headerTimeLimit;
     options.stallLimit = stallLimit;
     m_server = std::make_unique<HTTPServer>(options);

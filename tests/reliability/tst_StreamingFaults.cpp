@@ -5,6 +5,7 @@
 #include "HTTPServer.h"
 #include "LibraryWriter.h"
 #include "LoopbackClient.h"
+#include "LoopbackServer.h"
 
 #include <QDir>
 #include <QFile>
@@ -74,10 +75,7 @@ void tst_StreamingFaults::init()
     m_songPath = writeOneSongLibrary(m_home->path(), m_song);
     QVERIFY(!m_songPath.isEmpty());
 
-    HTTPServerOptions options;
-    options.port = 0;
-    options.address = QHostAddress::LocalHost;
-    m_server = std::make_unique<HTTPServer>(options);
+    m_server = std::make_unique<HTTPServer>(loopbackOptions());
     m_server->start();
     m_port = m_server->serverPort();
     QVERIFY(m_port != 0);
