@@ -4,7 +4,6 @@
 #include "PropertyList.h"
 #include "SongListBuilder.h"
 
-
 #include <optional>
 
 // Answers "/getSongList" (optionally "?device=bb10") with the playable songs of the iTunes library, and
