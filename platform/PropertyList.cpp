@@ -176,10 +176,9 @@ void PlistValue::findValues(const QLatin1StringView *keys, PlistValue *found, qs
 {
     if (!isDictionary())
         return;
-    constexpr qsizetype maxKeys = 16; // callers name a handful
-    Q_ASSERT(count <= maxKeys);
-    KeyProbe probes[maxKeys];
-    bool seen[maxKeys] = {};
+    // values() bounds `count` when it is compiled; value() asks for one.
+    KeyProbe probes[maxKeysAtOnce];
+    bool seen[maxKeysAtOnce] = {};
     for (qsizetype k = 0; k < count; ++k)
         probes[k] = {keys[k], PlistNode::hintOf(keys[k].data(), keys[k].size()), isAsciiOnly(keys[k])};
     qsizetype missing = count;

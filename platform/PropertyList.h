@@ -35,9 +35,11 @@ public:
     bool contains(QLatin1StringView key) const;
     // Dictionary: the value under each of `keys`, as value() gives it, found in one pass over the entries; cheaper
     // than a value() per key when several are wanted from each of many dictionaries.
+    static constexpr std::size_t maxKeysAtOnce = 16;
     template<std::size_t N>
     std::array<PlistValue, N> values(const std::array<QLatin1StringView, N> &keys) const
     {
+        static_assert(N <= maxKeysAtOnce, "look up at most maxKeysAtOnce keys in one pass");
         std::array<PlistValue, N> found;
         findValues(keys.data(), found.data(), qsizetype(N));
         return found;
