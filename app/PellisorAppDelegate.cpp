@@ -5,8 +5,6 @@
 
 #include <QWidget>
 
-#include <csignal>
-
 PellisorAppDelegate::PellisorAppDelegate(HTTPServer *server, QObject *parent)
     : QObject(parent)
     , m_server(server)
@@ -15,8 +13,6 @@ PellisorAppDelegate::PellisorAppDelegate(HTTPServer *server, QObject *parent)
 
 void PellisorAppDelegate::applicationDidFinishLaunching()
 {
-    // A handset that hangs up mid-response must surface as a failed write, not end the process.
-    std::signal(SIGPIPE, SIG_IGN);
     if (m_server)
         m_server->start();
 }

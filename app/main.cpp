@@ -1,6 +1,8 @@
 #include "AppIcon.h"
+#include "EndpointContext.h"
 #include "HTTPServer.h"
 #include "MainWindow.h"
+#include "MusicLibrary.h"
 #include "MyController.h"
 #include "PellisorAppDelegate.h"
 #include "SignalWatcher.h"
@@ -9,7 +11,11 @@
 #include "WindowPlacement.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QLoggingCategory>
 #include <QSystemTrayIcon>
+#include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <memory>
@@ -26,13 +32,24 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("pellisor"));
     QApplication::setWindowIcon(pellisorIcon());
     QApplication::setQuitOnLastWindowClosed(false);
+    // What the server and the library do, logged by categories that are otherwise silent.
+    if (QApplication::arguments().contains(QStringLiteral("--verbose")))
+        QLoggingCategory::setFilterRules(QStringLiteral("pellisor.*.info=true"));
 
     // Decided before anything is shown or started: a second launch never touches the server's port.
     SingleInstance instance;
     if (instance.handOverToRunningInstance())
         return 0;
 
+    // Song lists are made on these threads, never on the event loop's; one list per core at most, since each holds
+    // a whole library in memory. Declared first, so that it is freed last: the library waits for its lists first.
+    QThreadPool listWorkers;
+    listWorkers.setMaxThreadCount(QThread::idealThreadCount());
+    MusicLibrary library(QDir::homePath(), listWorkers);
+    const EndpointContext endpoints{&library};
+
     HTTPServer *server = HTTPServer::sharedHTTPServer();
+    server->setEndpointContext(&endpoints);
     PellisorAppDelegate delegate(server);
     MainWindow window(server);
     delegate.setWindow(&window);

@@ -193,8 +193,8 @@ void songList(QByteArrayView input)
         check(ascii.size() == body.size());
         check(std::all_of(ascii.cbegin(), ascii.cend(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
 
-        for (auto entry = index.cbegin(); entry != index.cend(); ++entry) {
-            const QString location = textFromUtf8(entry.value());
+        for (const qint32 id : index.ids()) {
+            const QString location = textFromUtf8(index.location(id));
             check(SongLocation::isLocalFile(location));
             if (const std::optional<QString> path = SongLocation::filePath(location))
                 check(path->startsWith(u'/'));

@@ -1,8 +1,5 @@
 #include "AppTextFileResponse.h"
 
-#include <QDir>
-#include <QStandardPaths>
-
 void AppTextFileResponse::load()
 {
     registerHandler(HandlerClass::of<AppTextFileResponse>());
@@ -14,20 +11,9 @@ bool AppTextFileResponse::canHandleRequest(const HTTPRequest &, const QString &,
     return url.path() == QLatin1StringView("/hello");
 }
 
-QString AppTextFileResponse::pathForFile()
-{
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    QDir().mkpath(folder);
-    return QDir(folder).filePath(QStringLiteral("file.txt"));
-}
-
 void AppTextFileResponse::startResponse()
 {
     static const QByteArray text = QByteArrayLiteral("Hello!");
-    HTTPResponse response(200);
-    response.setHeaderField("Content-Type", "text/plain");
-    response.setHeaderField("Connection", "close");
-    response.setHeaderField("Content-Length", QByteArray::number(text.size()));
-    writeResponse(response, text);
-    closeHandler();
+    writeResponse(HTTPResponse::plainText(200, text.size()), text);
+    finishResponse();
 }

@@ -15,8 +15,6 @@ public:
     static void load();
     static bool canHandleRequest(const HTTPRequest &request, const QString &method, const RequestURL &url,
                                  const HeaderFields &headerFields);
-    // "file.txt" in the user's application data folder, which is created if missing. Nothing calls it yet.
-    static QString pathForFile();
 
     void startResponse() override;
 };

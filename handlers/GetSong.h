@@ -2,10 +2,6 @@
 
 #include "HTTPResponseHandler.h"
 
-#include <QFile>
-
-#include <memory>
-
 // Answers "/getSong?xx=<track ID>" with the bytes of that song's file. The track must be in the latest song
 // list: the ID is looked up in the track index that "/getSongList" fills.
 class GetSong : public HTTPResponseHandler
@@ -25,13 +21,5 @@ public:
     // ("/getSong?xx=1234" asks for "1234"). Empty when there is no such text.
     static QString trackIdOf(const QString &urlText);
 
-    // The song file, opened and checked: a regular file with something in it. When the path names no file
-    // the other Unicode normal form is tried, since a library made on a Mac spells accented names
-    // decomposed while a copy of the files elsewhere may spell them composed. Null when there is no such file.
-    static std::unique_ptr<QFile> openSongFile(const QString &path);
-
     void startResponse() override;
-
-private:
-    void errorResponse(const QString &message);
 };

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "HTTPResponseHandler.h"
-#include "PropertyList.h"
-#include "SongListBuilder.h"
 
-#include <optional>
+struct SongList;
 
-// Answers "/getSongList" (optionally "?device=bb10") with the playable songs of the iTunes library, and
-// refills the track index through which "/getSong" finds their files.
+// Answers "/getSongList" (optionally "?device=bb10") with the playable songs of the iTunes library. The list is
+// made on a worker of the music library, which installs its track index, through which "/getSong" finds the
+// songs' files, before the list is sent.
 class GetSongListResponse : public HTTPResponseHandler
 {
     Q_OBJECT
@@ -20,18 +19,9 @@ public:
     static void load();
     static bool canHandleRequest(const HTTPRequest &request, const QString &method, const RequestURL &url,
                                  const HeaderFields &headerFields);
-    static QString xmlEncode(const QString &text);
-
-    // The library of the current user, loaded afresh; throws EndpointError when it cannot be found or read.
-    static PropertyList getSongDictionary();
-    // Where the file of a track of the latest song list lies (its Location text), or a null string.
-    static QString getSongLocation(const QString &trackId);
 
     void startResponse() override;
 
 private:
-    void errorResponse(const QString &message);
-
-    // The songs of the latest list; none before the first list.
-    static std::optional<SongListBuilder::TrackIndex> songById;
+    void sendSongList(const SongList &list);
 };

@@ -1,14 +1,14 @@
 #include "HTTPConnection.h"
 
+#include "HTTPLogging.h"
+#include "SendFile.h"
+
 #include <QFile>
 #include <QSocketNotifier>
 
 #include <cerrno>
 #include <sys/socket.h>
 #include <unistd.h>
-#ifdef Q_OS_LINUX
-#include <sys/sendfile.h>
-#endif
 
 namespace {
 
@@ -25,14 +25,16 @@ constexpr qint64 writeBudgetBytes = 1024 * 1024;
 constexpr std::chrono::milliseconds lingerLimit{2000};
 
 #ifndef MSG_NOSIGNAL
-constexpr int MSG_NOSIGNAL = 0; // where it is missing, SIGPIPE is ignored process-wide
+constexpr int MSG_NOSIGNAL = 0; // where it is missing, HTTPServer::start() ignores SIGPIPE
 #endif
 
 } // namespace
 
-HTTPConnection::HTTPConnection(int descriptor, std::chrono::milliseconds stallLimit, QObject *parent)
+HTTPConnection::HTTPConnection(int descriptor, QHostAddress peerAddress, std::chrono::milliseconds stallLimit,
+                               QObject *parent)
     : QObject(parent)
     , m_descriptor(descriptor)
+    , m_peerAddress(std::move(peerAddress))
     , m_readNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Read, this))
     , m_writeNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Write, this))
 {
@@ -42,7 +44,13 @@ HTTPConnection::HTTPConnection(int descriptor, std::chrono::milliseconds stallLi
 
     m_stallTimer.setSingleShot(true);
     m_stallTimer.setInterval(stallLimit);
-    connect(&m_stallTimer, &QTimer::timeout, this, &HTTPConnection::abort);
+    connect(&m_stallTimer, &QTimer::timeout, this, [this] {
+        if (!m_lingering) {
+            qCInfo(lcHttp, "%s timed out: took no bytes for %lld ms", qUtf8Printable(m_peerAddress.toString()),
+                   qlonglong(m_stallTimer.intervalAsDuration().count()));
+        }
+        abort();
+    });
 }
 
 HTTPConnection::~HTTPConnection()
@@ -104,10 +112,14 @@ void HTTPConnection::readAvailable()
         emit dataReceived(bytes);
         return;
     }
-    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+    if (count < 0) {
+        // A reset or another failure: the peer is gone, and nothing queued could reach it.
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            abort();
         return;
+    }
 
-    // End of the peer's stream, or a failed read: nothing more will come in. What is queued still goes out.
+    // The end of the peer's stream: nothing more will come in, but what is queued still goes out.
     m_readNotifier->setEnabled(false);
     m_peerEnded = true;
     if (m_closeWhenWritten && bytesQueued() == 0) {
@@ -143,6 +155,7 @@ bool HTTPConnection::writeBuffers(qint64 &budget)
         if (written < 0)
             return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
         budget -= written;
+        m_bytesSent += written;
         m_bufferOffset += written;
         if (m_bufferOffset == buffer.size()) {
             m_buffers.pop_front();
@@ -160,19 +173,13 @@ bool HTTPConnection::writeFile(qint64 &budget)
         return true;
     while (m_fileRemaining > 0 && budget > 0) {
         const qint64 wanted = std::min(m_fileRemaining, budget);
-#ifdef Q_OS_LINUX
-        const ssize_t written = ::sendfile(m_descriptor, m_file->handle(), nullptr, size_t(wanted));
-#else
-        QByteArray chunk = m_file->peek(wanted);
-        const ssize_t written = chunk.isEmpty() ? 0 : ::send(m_descriptor, chunk.constData(), chunk.size(), MSG_NOSIGNAL);
-        if (written > 0)
-            m_file->skip(written);
-#endif
+        const ssize_t written = sendFileBytes(m_descriptor, m_file->handle(), size_t(wanted));
         if (written < 0)
             return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
         if (written == 0)
             return false; // the file is shorter than announced
         budget -= written;
+        m_bytesSent += written;
         m_fileRemaining -= written;
         if (written < wanted)
             return true;

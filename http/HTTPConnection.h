@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QObject>
 #include <QTimer>
 
@@ -16,17 +17,20 @@ class QSocketNotifier;
 // Reading and writing are independent: a peer that has ended its sending side still receives everything that
 // was queued for it. Writes never block; queued bytes, and then a file's bytes, go out as the socket drains,
 // and the connection closes itself once all of it has been written (closeWhenWritten) or when writing fails
-// or stalls. It announces the close with closed() and is then deleted by whoever owns it.
+// or stalls, or the peer resets it. It announces the close with closed() and is then deleted by whoever owns it.
 class HTTPConnection : public QObject
 {
     Q_OBJECT
 
 public:
     // Takes ownership of the descriptor.
-    HTTPConnection(int descriptor, std::chrono::milliseconds stallLimit, QObject *parent = nullptr);
+    HTTPConnection(int descriptor, QHostAddress peerAddress, std::chrono::milliseconds stallLimit,
+                   QObject *parent = nullptr);
     ~HTTPConnection() override;
 
     bool isOpen() const { return m_descriptor >= 0; }
+    const QHostAddress &peerAddress() const { return m_peerAddress; }
+    qint64 bytesSent() const { return m_bytesSent; }
 
     // Queues bytes to send after everything queued so far.
     void write(QByteArray bytes);
@@ -42,7 +46,7 @@ public:
 
 signals:
     void dataReceived(const QByteArray &bytes);
-    // The peer has ended its sending side, or reading failed.
+    // The peer has ended its sending side; it may still read.
     void endOfStream();
     void closed();
 
@@ -57,6 +61,8 @@ private:
     void closeDescriptor();
 
     int m_descriptor;
+    const QHostAddress m_peerAddress;
+    qint64 m_bytesSent = 0;
     QSocketNotifier *m_readNotifier;
     QSocketNotifier *m_writeNotifier;
     QTimer m_stallTimer;

@@ -171,6 +171,15 @@ HTTPResponse::HTTPResponse(int statusCode)
 {
 }
 
+HTTPResponse HTTPResponse::plainText(int statusCode, qint64 contentLength)
+{
+    HTTPResponse response(statusCode);
+    response.setHeaderField("Content-Type", "text/plain");
+    response.setHeaderField("Connection", "close");
+    response.setHeaderField("Content-Length", QByteArray::number(contentLength));
+    return response;
+}
+
 void HTTPResponse::setHeaderField(const QByteArray &name, const QByteArray &value)
 {
     for (auto &field : m_headerFields) {

@@ -51,6 +51,8 @@ class HTTPResponse
 {
 public:
     explicit HTTPResponse(int statusCode);
+    // The head of every plain-text answer: "Content-Type: text/plain", "Connection: close" and the body's length.
+    static HTTPResponse plainText(int statusCode, qint64 contentLength);
 
     int statusCode() const { return m_statusCode; }
     // Sets a header field; a field set again keeps its place and takes the new value.

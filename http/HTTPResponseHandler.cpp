@@ -1,27 +1,22 @@
 #include "HTTPResponseHandler.h"
 
+#include "AsciiText.h"
 #include "HTTPConnection.h"
-#include "HTTPServer.h"
+#include "HTTPLogging.h"
 
-HTTPResponseHandler::HTTPResponseHandler(HTTPRequest request, HTTPConnection *connection, HTTPServer *server)
+HTTPResponseHandler::HTTPResponseHandler(HTTPRequest request, std::unique_ptr<HTTPConnection> connection,
+                                         const EndpointContext *context)
     : m_request(std::move(request))
-    , m_requestMethod(m_request.method())
     , m_url(m_request.url())
-    , m_headerFields(m_request.headerFields())
-    , m_fileHandle(connection)
-    , m_server(server)
+    , m_fileHandle(connection.release())
+    , m_context(context)
 {
-    // From here on the handler, not the server, hears from the connection. Further request bytes are dropped;
-    // only the end of the peer's stream matters.
     m_fileHandle->setParent(this);
-    connect(m_fileHandle, &HTTPConnection::endOfStream, this, &HTTPResponseHandler::receiveEndOfStream);
-    connect(m_fileHandle, &HTTPConnection::closed, this, &HTTPResponseHandler::closeHandler);
+    connect(m_fileHandle, &HTTPConnection::closed, this, &HTTPResponseHandler::receiveConnectionClosed);
+    m_age.start();
 }
 
-HTTPResponseHandler::~HTTPResponseHandler()
-{
-    endResponse();
-}
+HTTPResponseHandler::~HTTPResponseHandler() = default;
 
 bool HTTPResponseHandler::canHandleRequest(const HTTPRequest &, const QString &, const RequestURL &,
                                            const HeaderFields &)
@@ -45,14 +40,14 @@ void HTTPResponseHandler::registerHandler(const HandlerClass &handlerClass)
 }
 
 std::unique_ptr<HTTPResponseHandler> HTTPResponseHandler::handlerForRequest(HTTPRequest request,
-                                                                            HTTPConnection *connection,
-                                                                            HTTPServer *server)
+                                                                            std::unique_ptr<HTTPConnection> connection,
+                                                                            const EndpointContext *context)
 {
     const HandlerClass *handlerClass = registry().handlerClassForRequest(
         request, request.method(), request.url(), request.headerFields());
     if (!handlerClass)
         handlerClass = &HandlerClass::of<HTTPResponseHandler>();
-    return handlerClass->create(std::move(request), connection, server);
+    return handlerClass->create(std::move(request), std::move(connection), context);
 }
 
 void HTTPResponseHandler::startResponse()
@@ -66,41 +61,42 @@ void HTTPResponseHandler::startResponse()
                              .arg(m_url.absoluteString());
     response.setBody(page.toUtf8());
     writeResponse(response);
-    closeHandler();
+    finishResponse();
 }
 
 void HTTPResponseHandler::endResponse()
 {
-    if (m_fileHandle) {
-        disconnect(m_fileHandle, nullptr, this, nullptr);
-        HTTPConnection *connection = m_fileHandle;
-        m_fileHandle = nullptr;
-        if (m_server) {
-            connection->setParent(m_server); // the server cuts it short if it stops before it has finished
-            connection->closeWhenWritten();
-        } else {
-            connection->abort();
-            connection->deleteLater();
-        }
-    }
-    m_server = nullptr;
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_finished = true;
+    m_fileHandle->closeWhenWritten();
 }
 
 void HTTPResponseHandler::writeResponse(const HTTPResponse &response, const QByteArray &body)
 {
-    if (m_fileHandle)
-        m_fileHandle->write(body.isEmpty() ? response.serialized() : response.serialized() + body);
+    if (HTTPConnection *connection = fileHandle())
+        connection->write(body.isEmpty() ? response.serialized() : response.serialized() + body);
 }
 
-void HTTPResponseHandler::closeHandler()
+void HTTPResponseHandler::errorResponse(const QString &message)
 {
-    if (m_server)
-        m_server->closeHandler(this);
+    writeResponse(HTTPResponse::plainText(400, message.size()), toLossyAscii(message));
 }
 
-void HTTPResponseHandler::receiveEndOfStream()
+void HTTPResponseHandler::finishResponse()
 {
-    // Ending the handler does not cut the response short: what is queued still goes out, so a client that
-    // half-closes after its request still gets the whole answer.
-    closeHandler();
+    if (m_finished)
+        return;
+    m_finished = true;
+    emit responseFinished();
+}
+
+void HTTPResponseHandler::receiveConnectionClosed()
+{
+    qCInfo(lcHttp, "%s %s %s: %lld bytes sent in %lld ms", qUtf8Printable(m_fileHandle->peerAddress().toString()),
+           qUtf8Printable(m_request.method()), qUtf8Printable(m_url.absoluteString()),
+           qlonglong(m_fileHandle->bytesSent()), qlonglong(m_age.elapsed()));
+    finishResponse();
+    emit connectionClosed();
 }

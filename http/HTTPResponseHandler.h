@@ -3,10 +3,12 @@
 #include "HTTPMessage.h"
 #include "HandlerRegistry.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 
+#include <memory>
+
 class HTTPConnection;
-class HTTPServer;
 
 // The handler of one request on one connection, and the process-wide registry of handler classes.
 //
@@ -14,8 +16,11 @@ class HTTPServer;
 // consulted before others) and override startResponse(). The base class itself is the fallback: it accepts
 // every request and answers it with a 501 page.
 //
-// A handler owns its connection from its creation until endResponse(); from then on the connection finishes
-// sending on its own. Whatever the peer sends after the request header is read and dropped.
+// A handler owns its connection for the whole of its own life. It may answer at once or later, from the event
+// loop; either way it says so once with responseFinished(), and whoever holds it then ends it with endResponse():
+// what it queued still goes out, then the connection closes and says so with connectionClosed(). Whatever the
+// peer sends after the request header is dropped, and the peer ending its sending side ends nothing: a handset
+// that half-closes after its request still gets the whole answer.
 class HTTPResponseHandler : public QObject
 {
     Q_OBJECT
@@ -23,7 +28,8 @@ class HTTPResponseHandler : public QObject
 public:
     static constexpr const char *className = "HTTPResponseHandler";
 
-    HTTPResponseHandler(HTTPRequest request, HTTPConnection *connection, HTTPServer *server);
+    HTTPResponseHandler(HTTPRequest request, std::unique_ptr<HTTPConnection> connection,
+                        const EndpointContext *context);
     ~HTTPResponseHandler() override;
 
     static quint64 priority() { return 0; }
@@ -34,32 +40,42 @@ public:
     // among classes of priority 0, whatever order the other registrations run in.
     static HandlerRegistry &registry();
     static void registerHandler(const HandlerClass &handlerClass);
-    static std::unique_ptr<HTTPResponseHandler> handlerForRequest(HTTPRequest request, HTTPConnection *connection,
-                                                                  HTTPServer *server);
+    static std::unique_ptr<HTTPResponseHandler> handlerForRequest(HTTPRequest request,
+                                                                  std::unique_ptr<HTTPConnection> connection,
+                                                                  const EndpointContext *context);
 
     virtual void startResponse();
-    // Hands the connection back to finish sending and close, and lets go of the server. Runs once.
+    // Lets the connection finish sending what is queued, then close. Nothing more is written after it. Runs once.
     void endResponse();
-    bool isEnded() const { return m_server == nullptr; }
+    bool isEnded() const { return m_ended; }
+
+signals:
+    // The answer is complete, or the connection has gone before it was.
+    void responseFinished();
+    void connectionClosed();
 
 protected:
     // Sends a response head and, when given, its body, as one unit on the wire.
     void writeResponse(const HTTPResponse &response, const QByteArray &body = {});
+    // The 400 answer whose plain-text body is the message. Its length is counted in UTF-16 code units and the
+    // lossy ASCII conversion writes one byte per code unit, so "Content-Length" is the bytes sent.
+    void errorResponse(const QString &message);
+    // Says that the answer is complete. Later calls change nothing.
+    void finishResponse();
 
-    HTTPConnection *fileHandle() const { return m_fileHandle; }
-    HTTPServer *server() const { return m_server; }
-    // Asks the server to end this handler: endResponse() now, the handler itself freed once control is back
-    // in the event loop. Safe to call more than once.
-    void closeHandler();
+    // Null once the response has ended.
+    HTTPConnection *fileHandle() const { return m_ended ? nullptr : m_fileHandle; }
+    const EndpointContext *context() const { return m_context; }
 
     const HTTPRequest m_request;
-    const QString m_requestMethod;
     const RequestURL m_url;
-    const HeaderFields m_headerFields;
 
 private:
-    void receiveEndOfStream();
+    void receiveConnectionClosed();
 
-    HTTPConnection *m_fileHandle;
-    HTTPServer *m_server;
+    HTTPConnection *const m_fileHandle; // a child: it goes with the handler
+    const EndpointContext *const m_context;
+    QElapsedTimer m_age;
+    bool m_finished = false;
+    bool m_ended = false;
 };

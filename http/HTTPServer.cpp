@@ -1,6 +1,7 @@
 #include "HTTPServer.h"
 
 #include "HTTPConnection.h"
+#include "HTTPLogging.h"
 #include "HTTPResponseHandler.h"
 #include "SystemLog.h"
 
@@ -9,6 +10,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <csignal>
 #include <exception>
 #include <fcntl.h>
 #include <mutex>
@@ -90,6 +92,9 @@ void HTTPServer::start()
 {
     if (m_state != HTTPServerStateIdle)
         return;
+    // Every send() says MSG_NOSIGNAL, but sendfile() cannot: a handset that hangs up during a download would end
+    // the process with SIGPIPE instead of failing the write. The signal can only be refused for the whole process.
+    std::signal(SIGPIPE, SIG_IGN);
     setLastError(std::nullopt);
     setState(HTTPServerStateStarting);
     if (!openListeningSocket())
@@ -145,27 +150,24 @@ void HTTPServer::stop()
 {
     setState(HTTPServerStateStopping);
 
-    // Handlers end their responses as they go; the connections still sending are then cut short.
-    m_responseHandlers.clear();
     closeListeningSocket();
     while (!m_incomingRequests.empty())
         stopReceivingForConnection(m_incomingRequests.begin()->first, true);
-    const QList<HTTPConnection *> finishing = findChildren<HTTPConnection *>(Qt::FindDirectChildrenOnly);
-    for (HTTPConnection *connection : finishing)
+    // Every other connection belongs to a handler, answering or still sending its answer: each is cut short, and
+    // its handler, told so, ends and goes.
+    const QList<HTTPConnection *> handedOver = findChildren<HTTPConnection *>();
+    for (HTTPConnection *connection : handedOver)
         connection->abort();
+    Q_ASSERT(m_responseHandlers.empty());
 
     setState(HTTPServerStateIdle);
 }
 
 void HTTPServer::closeHandler(HTTPResponseHandler *handler)
 {
-    handler->endResponse();
-    const auto entry = m_responseHandlers.find(handler);
-    if (entry == m_responseHandlers.end())
+    if (m_responseHandlers.erase(handler) == 0)
         return;
-    // The handler may be inside its own startResponse(): it is freed only once control is back in the loop.
-    entry->second.release()->deleteLater();
-    m_responseHandlers.erase(entry);
+    handler->endResponse();
 }
 
 void HTTPServer::stopReceivingForConnection(HTTPConnection *connection, bool close)
@@ -176,14 +178,18 @@ void HTTPServer::stopReceivingForConnection(HTTPConnection *connection, bool clo
         delete entry->second.headerDeadline;
         m_incomingRequests.erase(entry);
     }
-    if (close)
+    if (close) {
         connection->abort();
+        connection->deleteLater(); // it may be the caller
+    }
 }
 
 void HTTPServer::receiveIncomingConnections()
 {
     for (int accepted = 0; accepted < acceptBatch; ++accepted) {
-        const int descriptor = ::accept(m_listeningDescriptor, nullptr, nullptr);
+        sockaddr_storage peer{};
+        socklen_t peerLength = sizeof peer;
+        const int descriptor = ::accept(m_listeningDescriptor, reinterpret_cast<sockaddr *>(&peer), &peerLength);
         if (descriptor < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
@@ -200,25 +206,34 @@ void HTTPServer::receiveIncomingConnections()
             ::close(descriptor);
             continue;
         }
-        // Heads and bodies go out as separate sends; waiting to coalesce them only adds latency.
-        const int noDelay = 1;
-        ::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-
-        auto *connection = new HTTPConnection(descriptor, m_options.stallLimit, this);
-        connect(connection, &HTTPConnection::closed, connection, &QObject::deleteLater);
-        connect(connection, &HTTPConnection::dataReceived, this,
-                [this, connection](const QByteArray &bytes) { receiveIncomingData(connection, bytes); });
-        connect(connection, &HTTPConnection::endOfStream, this,
-                [this, connection] { stopReceivingForConnection(connection, true); });
-
-        auto *headerDeadline = new QTimer(connection);
-        headerDeadline->setSingleShot(true);
-        connect(headerDeadline, &QTimer::timeout, this,
-                [this, connection] { stopReceivingForConnection(connection, true); });
-        headerDeadline->start(m_options.headerTimeLimit);
-
-        m_incomingRequests.emplace(connection, IncomingRequest{HTTPRequest(), headerDeadline});
+        accept(descriptor, QHostAddress(reinterpret_cast<const sockaddr *>(&peer)));
     }
+}
+
+void HTTPServer::accept(int descriptor, const QHostAddress &peer)
+{
+    // Heads and bodies go out as separate sends; waiting to coalesce them only adds latency.
+    const int noDelay = 1;
+    ::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+
+    auto *connection = new HTTPConnection(descriptor, peer, m_options.stallLimit, this);
+    connect(connection, &HTTPConnection::closed, this,
+            [this, connection] { stopReceivingForConnection(connection, true); });
+    connect(connection, &HTTPConnection::dataReceived, this,
+            [this, connection](const QByteArray &bytes) { receiveIncomingData(connection, bytes); });
+    connect(connection, &HTTPConnection::endOfStream, this,
+            [this, connection] { stopReceivingForConnection(connection, true); });
+
+    auto *headerDeadline = new QTimer(connection);
+    headerDeadline->setSingleShot(true);
+    connect(headerDeadline, &QTimer::timeout, this, [this, connection] {
+        qCInfo(lcHttp, "%s timed out: no whole request header within %lld ms",
+               qUtf8Printable(connection->peerAddress().toString()), qlonglong(m_options.headerTimeLimit.count()));
+        stopReceivingForConnection(connection, true);
+    });
+    headerDeadline->start(m_options.headerTimeLimit);
+
+    m_incomingRequests.emplace(connection, IncomingRequest{HTTPRequest(), headerDeadline});
 }
 
 void HTTPServer::receiveIncomingData(HTTPConnection *connection, const QByteArray &bytes)
@@ -230,6 +245,8 @@ void HTTPServer::receiveIncomingData(HTTPConnection *connection, const QByteArra
     }
     HTTPRequest &request = entry->second.request;
     if (!request.appendBytes(bytes)) {
+        qCInfo(lcHttp, "%s refused: not an HTTP request, or a header over %lld bytes",
+               qUtf8Printable(connection->peerAddress().toString()), qlonglong(HTTPRequest::maxHeaderBytes));
         stopReceivingForConnection(connection, true);
         return;
     }
@@ -241,11 +258,17 @@ void HTTPServer::handOver(HTTPConnection *connection)
 {
     HTTPRequest request = std::move(m_incomingRequests.at(connection).request);
     stopReceivingForConnection(connection, false);
+    connection->setParent(nullptr);
+    std::unique_ptr<HTTPConnection> givenAway(connection);
 
-    std::unique_ptr<HTTPResponseHandler> created =
-        HTTPResponseHandler::handlerForRequest(std::move(request), connection, this);
-    HTTPResponseHandler *handler = created.get();
-    m_responseHandlers.emplace(handler, std::move(created));
+    HTTPResponseHandler *handler =
+        HTTPResponseHandler::handlerForRequest(std::move(request), std::move(givenAway), m_endpointContext).release();
+    handler->setParent(this);
+    connect(handler, &HTTPResponseHandler::responseFinished, this, [this, handler] { closeHandler(handler); });
+    // The handler may be inside its own code when its connection closes: it is freed once control is back in the
+    // event loop.
+    connect(handler, &HTTPResponseHandler::connectionClosed, handler, &QObject::deleteLater);
+    m_responseHandlers.insert(handler);
     try {
         handler->startResponse();
     } catch (const std::exception &) {

@@ -8,16 +8,14 @@
 
 #include <chrono>
 #include <map>
-#include <memory>
 #include <optional>
+#include <set>
 
 class HTTPConnection;
 class HTTPResponseHandler;
 class QSocketNotifier;
 class QTimer;
-
-// The name observers give the state-change notification; here it is the stateChanged signal.
-inline constexpr char HTTPServerNotificationStateChanged[] = "ServerNotificationStateChanged";
+struct EndpointContext;
 
 struct HTTPServerError
 {
@@ -42,6 +40,9 @@ struct HTTPServerOptions
 
 // The HTTP server: listens, assembles each connection's request header and hands the connection to the
 // handler that the registry picks. Everything runs on the thread of the event loop that created it.
+//
+// It owns what it accepted: a connection until its request header is complete, then the handler that the
+// connection went to, until that connection has closed.
 class HTTPServer : public QObject
 {
     Q_OBJECT
@@ -63,9 +64,12 @@ public:
     HTTPServer(const HTTPServer &) = delete;
     HTTPServer &operator=(const HTTPServer &) = delete;
 
+    // What every handler this server creates is given; not owned, and must outlive the server's handlers.
+    void setEndpointContext(const EndpointContext *context) { m_endpointContext = context; }
+
     void start();
     void stop();
-    // Ends the handler's response and lets go of it; the handler is freed once control is back in the event loop.
+    // Ends the handler's response: it leaves the live handlers, and its connection closes once its answer is out.
     void closeHandler(HTTPResponseHandler *handler);
 
     qint32 state() const { return m_state; }
@@ -93,6 +97,7 @@ private:
     void closeListeningSocket();
     void stopReceivingForConnection(HTTPConnection *connection, bool close);
     void receiveIncomingConnections();
+    void accept(int descriptor, const QHostAddress &peer);
     void receiveIncomingData(HTTPConnection *connection, const QByteArray &bytes);
     void handOver(HTTPConnection *connection);
 
@@ -102,6 +107,8 @@ private:
     QSocketNotifier *m_listeningHandle = nullptr;
     quint16 m_boundPort = 0;
     qint32 m_state = HTTPServerStateIdle;
+    const EndpointContext *m_endpointContext = nullptr;
     std::map<HTTPConnection *, IncomingRequest> m_incomingRequests;
-    std::map<HTTPResponseHandler *, std::unique_ptr<HTTPResponseHandler>> m_responseHandlers;
+    // The handlers that have not ended their response. Every handler is a child of the server.
+    std::set<HTTPResponseHandler *> m_responseHandlers;
 };

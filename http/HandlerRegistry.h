@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HTTPConnection.h"
 #include "HTTPMessage.h"
 
 #include <QtGlobal>
@@ -7,9 +8,11 @@
 #include <memory>
 #include <vector>
 
-class HTTPConnection;
 class HTTPResponseHandler;
-class HTTPServer;
+
+// What the application gives its endpoints (the music library, for one). The endpoints define it; the HTTP layer
+// only carries it from the server to each handler it creates, and may carry none.
+struct EndpointContext;
 
 // What the registry knows of one handler class: its class-level operations.
 struct HandlerClass
@@ -18,8 +21,8 @@ struct HandlerClass
     quint64 (*priority)();
     bool (*canHandleRequest)(const HTTPRequest &request, const QString &method, const RequestURL &url,
                              const HeaderFields &headerFields);
-    std::unique_ptr<HTTPResponseHandler> (*create)(HTTPRequest request, HTTPConnection *connection,
-                                                   HTTPServer *server);
+    std::unique_ptr<HTTPResponseHandler> (*create)(HTTPRequest request, std::unique_ptr<HTTPConnection> connection,
+                                                   const EndpointContext *context);
 
     // The descriptor of a handler class, built from its static members `className`, `priority` and
     // `canHandleRequest` and its constructor.
@@ -30,9 +33,9 @@ struct HandlerClass
             Handler::className,
             &Handler::priority,
             &Handler::canHandleRequest,
-            [](HTTPRequest request, HTTPConnection *connection, HTTPServer *server)
+            [](HTTPRequest request, std::unique_ptr<HTTPConnection> connection, const EndpointContext *context)
                 -> std::unique_ptr<HTTPResponseHandler> {
-                return std::make_unique<Handler>(std::move(request), connection, server);
+                return std::make_unique<Handler>(std::move(request), std::move(connection), context);
             },
         };
         return descriptor;

@@ -1,17 +1,18 @@
 // The song list and the song download over loopback, against a library in a home folder of the test's own.
 
+#include "EndpointContext.h"
 #include "HTTPServer.h"
 #include "LibraryWriter.h"
 #include "LoopbackClient.h"
 #include "LoopbackServer.h"
+#include "MusicLibrary.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <csignal>
+#include <QThreadPool>
 
 namespace {
 
@@ -42,7 +43,6 @@ class tst_MusicEndpoints : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -65,22 +65,22 @@ private:
     QString listAll(); // the list body, after checking its head
 
     std::unique_ptr<QTemporaryDir> m_home;
+    QThreadPool m_workers;
+    std::unique_ptr<MusicLibrary> m_library;
+    EndpointContext m_endpoints;
     std::unique_ptr<HTTPServer> m_server;
     quint16 m_port = 0;
 };
 
-void tst_MusicEndpoints::initTestCase()
-{
-    std::signal(SIGPIPE, SIG_IGN);
-}
-
 void tst_MusicEndpoints::init()
 {
     m_home = std::make_unique<QTemporaryDir>();
-    qputenv("HOME", QFile::encodeName(m_home->path()));
     QDir().mkpath(m_home->path() + "/Media");
+    m_library = std::make_unique<MusicLibrary>(m_home->path(), m_workers);
+    m_endpoints.library = m_library.get();
 
     m_server = std::make_unique<HTTPServer>(loopbackOptions());
+    m_server->setEndpointContext(&m_endpoints);
     m_server->start();
     m_port = m_server->serverPort();
 }
@@ -88,6 +88,7 @@ void tst_MusicEndpoints::init()
 void tst_MusicEndpoints::cleanup()
 {
     m_server.reset();
+    m_library.reset();
     m_home.reset();
 }
 

@@ -4,11 +4,15 @@
 //
 //   reliability-server [header time limit ms] [stall limit ms]
 
+#include "EndpointContext.h"
 #include "HTTPServer.h"
 #include "LoopbackServer.h"
+#include "MusicLibrary.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QSocketNotifier>
+#include <QThreadPool>
 
 #include <csignal>
 #include <cstdio>
@@ -18,8 +22,6 @@
 
 int main(int argc, char *argv[])
 {
-    std::signal(SIGPIPE, SIG_IGN);
-
     // Blocked before any thread starts, so only the event loop sees them, through the descriptor.
     sigset_t quitSignals;
     sigemptyset(&quitSignals);
@@ -37,7 +39,11 @@ int main(int argc, char *argv[])
         options.headerTimeLimit = std::chrono::milliseconds(std::atoi(argv[1]));
     if (argc > 2)
         options.stallLimit = std::chrono::milliseconds(std::atoi(argv[2]));
+    QThreadPool workers;
+    MusicLibrary library(QDir::homePath(), workers);
+    const EndpointContext endpoints{&library};
     HTTPServer server(options);
+    server.setEndpointContext(&endpoints);
     server.start();
     if (server.state() != HTTPServer::HTTPServerStateRunning)
         return 1;

@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 
 namespace {
 
@@ -25,7 +24,6 @@ class tst_DescriptorLimit : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { std::signal(SIGPIPE, SIG_IGN); }
     void keepsGoingAtItsDescriptorLimit();
 };
 

@@ -13,7 +13,6 @@
 #include <QTest>
 
 #include <atomic>
-#include <csignal>
 #include <fcntl.h>
 #include <thread>
 #include <unistd.h>
@@ -86,7 +85,6 @@ private:
 
 void tst_HostileLibraries::initTestCase()
 {
-    std::signal(SIGPIPE, SIG_IGN);
 }
 
 void tst_HostileLibraries::init()

@@ -2,20 +2,22 @@
 // taking, and many connections that say nothing. Each against a server of its own on a loopback port, with short
 // time limits where the test waits for one.
 
+#include "EndpointContext.h"
 #include "HTTPConnection.h"
 #include "HTTPMessage.h"
 #include "HTTPServer.h"
 #include "LibraryWriter.h"
 #include "LoopbackClient.h"
 #include "LoopbackServer.h"
+#include "MusicLibrary.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 
-#include <csignal>
 #include <sys/resource.h>
 
 namespace {
@@ -75,13 +77,15 @@ private:
     qsizetype liveConnections() const { return m_server->findChildren<HTTPConnection *>().size(); }
 
     std::unique_ptr<QTemporaryDir> m_home;
+    QThreadPool m_workers;
+    std::unique_ptr<MusicLibrary> m_library;
+    EndpointContext m_endpoints;
     std::unique_ptr<HTTPServer> m_server;
     quint16 m_port = 0;
 };
 
 void tst_RequestLimits::initTestCase()
 {
-    std::signal(SIGPIPE, SIG_IGN);
     // Both ends of every silent connection live in this process.
     rlimit descriptors{};
     QCOMPARE(::getrlimit(RLIMIT_NOFILE, &descriptors), 0);
@@ -93,17 +97,20 @@ void tst_RequestLimits::initTestCase()
 void tst_RequestLimits::cleanup()
 {
     m_server.reset();
+    m_library.reset();
     m_home.reset();
 }
 
 void tst_RequestLimits::startServer(std::chrono::milliseconds headerTimeLimit, std::chrono::milliseconds stallLimit)
 {
     m_home = std::make_unique<QTemporaryDir>();
-    qputenv("HOME", QFile::encodeName(m_home->path()));
+    m_library = std::make_unique<MusicLibrary>(m_home->path(), m_workers);
+    m_endpoints.library = m_library.get();
     HTTPServerOptions options = loopbackOptions();
     options.headerTimeLimit = headerTimeLimit;
     options.stallLimit = stallLimit;
     m_server = std::make_unique<HTTPServer>(options);
+    m_server->setEndpointContext(&m_endpoints);
     m_server->start();
     m_port = m_server->serverPort();
     QVERIFY(m_port != 0);

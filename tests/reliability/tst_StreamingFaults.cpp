@@ -1,18 +1,19 @@
 // Faults during a download: the peer resets, the song file is cut short or removed while it is being sent. The
 // server must let go of the connection and never put anything after the song's first bytes but the song's own.
 
+#include "EndpointContext.h"
 #include "HTTPConnection.h"
 #include "HTTPServer.h"
 #include "LibraryWriter.h"
 #include "LoopbackClient.h"
 #include "LoopbackServer.h"
+#include "MusicLibrary.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <csignal>
+#include <QThreadPool>
 
 namespace {
 
@@ -58,24 +59,28 @@ private:
     QByteArray m_song;
     QString m_songPath;
     std::unique_ptr<QTemporaryDir> m_home;
+    QThreadPool m_workers;
+    std::unique_ptr<MusicLibrary> m_library;
+    EndpointContext m_endpoints;
     std::unique_ptr<HTTPServer> m_server;
     quint16 m_port = 0;
 };
 
 void tst_StreamingFaults::initTestCase()
 {
-    std::signal(SIGPIPE, SIG_IGN);
     m_song = patternBytes(songSize);
 }
 
 void tst_StreamingFaults::init()
 {
     m_home = std::make_unique<QTemporaryDir>();
-    qputenv("HOME", QFile::encodeName(m_home->path()));
     m_songPath = writeOneSongLibrary(m_home->path(), m_song);
     QVERIFY(!m_songPath.isEmpty());
 
+    m_library = std::make_unique<MusicLibrary>(m_home->path(), m_workers);
+    m_endpoints.library = m_library.get();
     m_server = std::make_unique<HTTPServer>(loopbackOptions());
+    m_server->setEndpointContext(&m_endpoints);
     m_server->start();
     m_port = m_server->serverPort();
     QVERIFY(m_port != 0);
@@ -85,6 +90,7 @@ void tst_StreamingFaults::init()
 void tst_StreamingFaults::cleanup()
 {
     m_server.reset();
+    m_library.reset();
     m_home.reset();
 }
 

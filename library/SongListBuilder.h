@@ -1,10 +1,10 @@
 #pragma once
 
 #include "PropertyList.h"
+#include "TrackIndex.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
-#include <QHash>
 #include <QSet>
 #include <QString>
 
@@ -13,9 +13,8 @@
 class SongListBuilder
 {
 public:
-    // Track ID → Location as the library spells it (UTF-8). The IDs are those the list writes, as numbers: a
-    // track ID text names a song only when written the way trackIdText() writes it.
-    using TrackIndex = QHash<qint32, QByteArray>;
+    // The index the list fills: the IDs it writes, each with its Location.
+    using TrackIndex = ::TrackIndex;
 
     // "blackberry" for the device value "bb10" exactly, "playbook" for anything else or nothing.
     static QString wantedPlaylistName(const QString &deviceValue);
@@ -33,8 +32,7 @@ public:
     // The track's ID the way the list and the index write it: its "Track ID" as a 32-bit decimal.
     static QString trackIdText(const PlistValue &value);
 
-    // The body, in the ASCII it is sent in. Fills `index` with the listed songs as it goes (it is not cleared
-    // first).
+    // The body, in the ASCII it is sent in. Adds the listed songs to `index`.
     static QByteArray build(const PlistValue &library, const QString &deviceValue, TrackIndex &index);
     // The same in pieces, to be sent one after another without being joined.
     static QByteArrayList buildPieces(const PlistValue &library, const QString &deviceValue, TrackIndex &index);

@@ -14,6 +14,6 @@ public:
     // The library file's path, with a leading "~" replaced by the home folder.
     static QString libraryPath(const QString &homePath);
 
-    // The library, or EndpointError with the reason the handset is told.
-    static PropertyList load(const QString &homePath);
+    // The library, or LibraryError with the reason the handset is told.
+    static PropertyList getSongDictionary(const QString &homePath);
 };

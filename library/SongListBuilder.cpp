@@ -10,7 +10,6 @@
 #include <cstring>
 #include <exception>
 #include <thread>
-#include <vector>
 
 #include <sys/mman.h>
 
@@ -180,12 +179,9 @@ bool isPlayableLocation(QByteArrayView location)
     return false;
 }
 
-// Writes the lines of tracks [begin, end) that are listed, and hands each listed song to `listed`: its ID, its
-// Location, and whether that had to be decoded (then the view is valid only until the next song; otherwise it
-// points into the library).
-template<class Listed>
+// Writes the lines of tracks [begin, end) that are listed, and adds each listed song to `index`.
 void listTracks(const PlistValue &tracks, qsizetype begin, qsizetype end, const QSet<QString> &filter,
-                BodyWriter &body, Listed listed)
+                BodyWriter &body, TrackIndex &index)
 {
     // Where a field's text has to be decoded; reused from track to track.
     QByteArray locationText, nameText, albumText, artistText, fileNameText;
@@ -222,26 +218,9 @@ void listTracks(const PlistValue &tracks, qsizetype begin, qsizetype end, const 
         body.append("</artist><filename>");
         body.appendEncoded(SongLocation::fileNameUtf8(location, fileNameText));
         body.append("</filename></song>\r\n");
-        listed(id, location, location.data() == locationText.constData());
+        index.add(id, location);
     }
 }
-
-// An index that already holds a song with the same Location keeps its string: given the previous list's index,
-// the songs bring it up to date instead of every string being freed and made again.
-void indexSong(SongListBuilder::TrackIndex &index, qint32 id, QByteArrayView location)
-{
-    QByteArray &known = index[id];
-    if (known != location)
-        known = location.toByteArray();
-}
-
-// A listed song kept for the index until the thread that listed it is done.
-struct ListedSong
-{
-    qint32 id;
-    qint32 decodedIndex;      // into the decoded Locations, or -1
-    QByteArrayView location;  // the Location as the library spells it, when it needed no decoding
-};
 
 } // namespace
 
@@ -304,8 +283,7 @@ QByteArrayList SongListBuilder::buildPieces(const PlistValue &library, const QSt
     const qsizetype expectedInSecond = count > 0 ? expectedSongs * (count - split) / count : 0;
     BodyWriter first(expectedSongs - expectedInSecond);
     BodyWriter second(expectedInSecond);
-    std::vector<ListedSong> secondSongs;
-    QByteArrayList decodedLocations;
+    TrackIndex secondIndex;
     first.append("<songs>\r\n");
     {
         std::exception_ptr secondFailed;
@@ -313,29 +291,21 @@ QByteArrayList SongListBuilder::buildPieces(const PlistValue &library, const QSt
         if (split < count) {
             helper = std::jthread([&] {
                 try {
-                    secondSongs.reserve(size_t(expectedInSecond));
-                    listTracks(tracks, split, count, filter, second,
-                               [&](qint32 id, QByteArrayView location, bool decoded) {
-                        if (decoded)
-                            decodedLocations.append(location.toByteArray());
-                        secondSongs.push_back({id, decoded ? qint32(decodedLocations.size() - 1) : -1, location});
-                    });
+                    secondIndex.reserve(expectedInSecond);
+                    listTracks(tracks, split, count, filter, second, secondIndex);
                 } catch (...) {
                     secondFailed = std::current_exception();
                 }
             });
         }
-        listTracks(tracks, 0, split, filter, first,
-                   [&index](qint32 id, QByteArrayView location, bool) { indexSong(index, id, location); });
+        listTracks(tracks, 0, split, filter, first, index);
         if (helper.joinable())
             helper.join();
         if (secondFailed)
             std::rethrow_exception(secondFailed);
     }
-    for (const ListedSong &song : secondSongs) {
-        indexSong(index, song.id,
-                  song.decodedIndex < 0 ? song.location : QByteArrayView(decodedLocations[song.decodedIndex]));
-    }
+    index.append(secondIndex);
+    index.squeeze();
     second.append("</songs>");
     return {first.take(), second.take()};
 }

@@ -1,8 +1,10 @@
 #include "LibraryLocator.h"
 
-#include "EndpointError.h"
+#include "LibraryError.h"
+#include "LibraryLogging.h"
 #include "LibraryPreferences.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 namespace {
@@ -20,13 +22,17 @@ QString LibraryLocator::libraryPath(const QString &homePath)
     return path;
 }
 
-PropertyList LibraryLocator::load(const QString &homePath)
+PropertyList LibraryLocator::getSongDictionary(const QString &homePath)
 {
     const QString path = libraryPath(homePath);
     if (path.isEmpty() || !QFileInfo::exists(path))
-        throw EndpointError(notFoundReason);
+        throw LibraryError(notFoundReason);
+    QElapsedTimer timer;
+    timer.start();
     std::optional<PropertyList> library = PropertyList::readFile(path);
     if (!library)
-        throw EndpointError(QStringLiteral("Unable to load iTunes Library XML file. (%1)").arg(path));
+        throw LibraryError(QStringLiteral("Unable to load iTunes Library XML file. (%1)").arg(path));
+    qCInfo(lcLibrary, "read %s: %lld tracks in %lld ms", qUtf8Printable(path),
+           qlonglong(library->root().value(QLatin1StringView("Tracks")).count()), qlonglong(timer.elapsed()));
     return std::move(*library);
 }

@@ -1,0 +1,10 @@
+#pragma once
+
+class MusicLibrary;
+
+// What the application gives its endpoints, through the server that creates them (HTTPServer::setEndpointContext).
+struct EndpointContext
+{
+    // Not owned. Without one, the music endpoints find nothing: a song list is not answered, and no song is found.
+    MusicLibrary *library = nullptr;
+};

@@ -1,0 +1,3 @@
+#include "HTTPLogging.h"
+
+Q_LOGGING_CATEGORY(lcHttp, "pellisor.http", QtWarningMsg)
