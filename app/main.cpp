@@ -1,5 +1,6 @@
 #include "AppIcon.h"
 #include "EndpointContext.h"
+#include "HeapReturn.h"
 #include "HTTPServer.h"
 #include "MainWindow.h"
 #include "MusicLibrary.h"
@@ -22,6 +23,8 @@
 
 int main(int argc, char *argv[])
 {
+    returnLargeFreedBlocksToTheSystem();
+
     // Without a desktop the server still runs: Qt draws the window off screen.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
         && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
