@@ -305,7 +305,6 @@ QByteArrayList SongListBuilder::buildPieces(const PlistValue &library, const QSt
             std::rethrow_exception(secondFailed);
     }
     index.append(secondIndex);
-    index.squeeze();
     second.append("</songs>");
     return {first.take(), second.take()};
 }
