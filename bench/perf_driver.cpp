@@ -276,6 +276,22 @@ Response httpGet(const std::string &target, bool keepBody, const std::atomic<boo
     return r;
 }
 
+// "/hello" on a new connection every 10 ms, for `phase` and until `atLeast` probes (at most 3 minutes): each
+// latency, or a failure.
+void probeHello(std::chrono::seconds phase, size_t atLeast, std::vector<double> &latencies, int &failures)
+{
+    const Clock::time_point start = Clock::now();
+    while ((Clock::now() - start < phase || latencies.size() + size_t(failures) < atLeast)
+           && Clock::now() - start < std::chrono::minutes(3) && latencies.size() < 5000) {
+        const Response r = httpGet("/hello", true, nullptr, 5000);
+        if (r.ok && r.body == "Hello!")
+            latencies.push_back(r.ms);
+        else
+            ++failures;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 bool portFree()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -938,20 +954,9 @@ int main(int argc, char **argv)
     // 4: "/hello" while 8 clients download as fast as they can; the same probes on the idle server first.
     std::printf("/hello alone, then under %d downloads ...\n", downloaders);
     std::fflush(stdout);
-    const auto probe = [](std::chrono::seconds phase, std::vector<double> &latencies, int &failures) {
-        const Clock::time_point start = Clock::now();
-        while (Clock::now() - start < phase && latencies.size() < 5000) {
-            const Response r = httpGet("/hello", true, nullptr, 5000);
-            if (r.ok && r.body == "Hello!")
-                latencies.push_back(r.ms);
-            else
-                ++failures;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    };
     std::vector<double> idleHello, busyHello;
     int idleFailures = 0, busyFailures = 0;
-    probe(std::chrono::seconds(5), idleHello, idleFailures);
+    probeHello(std::chrono::seconds(5), 0, idleHello, idleFailures);
     std::atomic<bool> stopDownloads{false};
     std::atomic<std::int64_t> downloaded{0};
     std::vector<std::thread> clients;
@@ -964,7 +969,7 @@ int main(int argc, char **argv)
     std::this_thread::sleep_for(std::chrono::milliseconds(500)); // all of them streaming
     const Clock::time_point busyStart = Clock::now();
     const std::int64_t busyStartBytes = downloaded.load();
-    probe(downloadPhase, busyHello, busyFailures);
+    probeHello(downloadPhase, 0, busyHello, busyFailures);
     const double busySeconds = msSince(busyStart) / 1000;
     stopDownloads = true;
     for (std::thread &t : clients)
