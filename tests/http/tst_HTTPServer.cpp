@@ -4,6 +4,7 @@
 #include "LoopbackServer.h"
 
 #include <QScopeGuard>
+#include <QSocketNotifier>
 #include <QTest>
 
 #include <sys/resource.h>
@@ -39,18 +40,6 @@ int nextDescriptor()
         ::close(descriptor);
     return descriptor;
 }
-
-// Counts the socket activity the event loop delivers while it lives, whichever object it goes to.
-struct SocketWakeUps : QObject
-{
-    SocketWakeUps() { QCoreApplication::instance()->installEventFilter(this); }
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        count += event->type() == QEvent::SockAct;
-        return false;
-    }
-    int count = 0;
-};
 
 } // namespace
 
@@ -193,6 +182,12 @@ void tst_HTTPServer::reportsATakenPortThenStartsOnceItIsFree()
 void tst_HTTPServer::outlivesRunningOutOfDescriptors()
 {
     HTTPServer &server = start();
+    // Its wake-ups are counted by a plain closure on the listening socket's notifier: under the sanitizers, the first
+    // check of an object's dynamic type opens a pipe, which a process out of descriptors cannot.
+    const QList<QSocketNotifier *> listening = server.findChildren<QSocketNotifier *>(Qt::FindDirectChildrenOnly);
+    QCOMPARE(listening.size(), 1);
+    int wakeUps = 0;
+    connect(listening.first(), &QSocketNotifier::activated, this, [&wakeUps] { ++wakeUps; });
     std::vector<std::unique_ptr<LoopbackClient>> silent;
     for (int i = 0; i < 100; ++i)
         silent.push_back(std::make_unique<LoopbackClient>(server.serverPort()));
@@ -211,9 +206,9 @@ void tst_HTTPServer::outlivesRunningOutOfDescriptors()
 
         // Saturated, it pauses between attempts instead of waking for a socket it cannot accept from: a few wake-ups
         // in half a second, where spinning makes thousands even on a busy machine.
-        SocketWakeUps wakeUps;
+        wakeUps = 0;
         QTest::qWait(500);
-        QVERIFY2(wakeUps.count < 50, qPrintable(QStringLiteral("%1 wake-ups").arg(wakeUps.count)));
+        QVERIFY2(wakeUps < 50, qPrintable(QStringLiteral("%1 wake-ups").arg(wakeUps)));
 
         silent.clear();
         QVERIFY(waiting.readToEnd());
