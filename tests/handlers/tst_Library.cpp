@@ -32,7 +32,6 @@ TestTrack track(qint64 id, const QString &location = song)
     return {id, u"Song %1"_s.arg(id), u"Artist"_s, u"Album"_s, location};
 }
 
-// The body, and the index it fills.
 auto list(const QList<TestTrack> &tracks, const QList<TestPlaylist> &playlists = {}, const QString &device = {})
 {
     const std::optional<PropertyList> library = PropertyList::readData(libraryXml(tracks, playlists));

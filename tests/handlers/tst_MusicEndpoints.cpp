@@ -56,6 +56,7 @@ private slots:
     // The second song's name is decomposed in the library, composed on disk; gone, it is named as the library has it.
     void listsAndDownloadsByteForByte()
     {
+        QCOMPARE(get("/getSong?xx=101"), notFound("101")); // no list yet
         QCOMPARE(get("/getSongList"), failed("the song list: " + noLibrary));
         // Several times what one write sends; a piece out of place shows, as 37 divides no power of two.
         const QByteArray large = QByteArray("0123456789abcdefghijklmnopqrstuvwxyz!").repeated(90000);
