@@ -1,5 +1,6 @@
 // Soak: the real executable under 50 concurrent loopback clients and 20,000 mixed requests (song lists, downloads,
-// "/hello", unknown tracks and paths, bytes that are not HTTP, downloads abandoned half way). Every answer is checked
+// "/hello", unknown tracks and paths, bytes that are not HTTP, downloads abandoned half way), while 1,000 more
+// connections say nothing until the server's header time limit closes them without a word. Every answer is checked
 // against what it must carry: each list against a body computed here from the library this program writes, each
 // download against the file's bytes. At the end the server's descriptors and memory must be back where they
 // started. Prints a table of figures; exits 1 when anything was wrong.
@@ -30,6 +31,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -46,6 +48,7 @@ constexpr int trackCount = 240;
 // Past this nothing new starts; every request in flight still has its own time limit.
 constexpr auto issueDeadline = std::chrono::minutes(4);
 constexpr int answerTimeoutMs = 30000;
+constexpr int silentConnections = 1000;
 
 // ---- The library ---------------------------------------------------------------------------------------------
 
@@ -474,6 +477,11 @@ int main(int argc, char *argv[])
         return 2;
     }
     std::signal(SIGPIPE, SIG_IGN);
+    // Both ends of every silent connection count against a limit, here and in the server, which inherits it.
+    rlimit descriptorLimit{};
+    ::getrlimit(RLIMIT_NOFILE, &descriptorLimit);
+    descriptorLimit.rlim_cur = descriptorLimit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &descriptorLimit);
     const long requests = argc > 2 ? std::atol(argv[2]) : 20000;
     const int clients = argc > 3 ? std::atoi(argv[3]) : 50;
     if (portAnswers()) {
@@ -520,6 +528,11 @@ int main(int argc, char *argv[])
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2500)); // the warm-up connections finish lingering
     const ProcessFigures before = figuresOf(server);
+    std::vector<int> silent;
+    for (int i = 0; i < silentConnections; ++i) {
+        if (const int descriptor = connectToServer(); descriptor >= 0)
+            silent.push_back(descriptor);
+    }
 
     std::atomic<bool> sampling = true;
     long peakDescriptors = before.descriptors;
@@ -541,6 +554,16 @@ int main(int argc, char *argv[])
     for (std::thread &thread : threads)
         thread.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+
+    // Each silent connection is still open or was closed by the server; none may have received a byte.
+    long silentClosed = 0, silentAnswered = 0;
+    for (const int descriptor : silent) {
+        char byte;
+        const ssize_t n = ::recv(descriptor, &byte, 1, MSG_DONTWAIT);
+        silentAnswered += n > 0;
+        silentClosed += n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+        ::close(descriptor);
+    }
 
     // Connections end with a short linger on the server's side; give them that and a little more.
     ProcessFigures after = figuresOf(server);
@@ -587,12 +610,15 @@ int main(int argc, char *argv[])
     std::printf("server memory (RSS) %.1f MB at start, %.1f MB at peak, %.1f MB at end; exit on SIGTERM %s\n",
                 double(before.rssKilobytes) / 1024, double(peakRss) / 1024, double(after.rssKilobytes) / 1024,
                 cleanExit ? "clean (0)" : "NOT clean");
+    std::printf("silent connections: %zu held, %ld closed by the server, %ld answered\n", silent.size(), silentClosed,
+                silentAnswered);
     for (const std::string &problem : shared.firstProblems)
         std::printf("problem: %s\n", problem.c_str());
 
     // Memory given back to the heap is not always given back to the system: a little growth is the allocator's.
     constexpr long rssSlackKilobytes = 16 * 1024;
     const bool ok = answered == requests && wrong == 0 && lost == 0 && wrongBytes == 0
+                    && silent.size() == std::size_t(silentConnections) && silentAnswered == 0
                     && after.descriptors == before.descriptors && rssGrowth <= rssSlackKilobytes && cleanExit;
     std::printf("%s\n", ok ? "soak: passed" : "soak: FAILED");
     return ok ? 0 : 1;

@@ -11,13 +11,8 @@ private slots:
     void everyPrefixOfAValidRequestIsIncomplete();
     void refusesWhatIsNotHTTP_data();
     void refusesWhatIsNotHTTP();
-    void keepsBodyBytesThatCameWithTheHeader();
-    void refusesAHeaderOverTheLimit();
-    void combinesRepeatedHeaderFields();
-    void requestURLForms_data();
-    void requestURLForms();
-    void serializesAResponseHead();
-    void serializesABody();
+    void refusesAHeaderOverTheSizeLimit();
+    void serializesAResponse();
 };
 
 void tst_HTTPMessage::everyPrefixOfAValidRequestIsIncomplete_data()
@@ -37,27 +32,20 @@ void tst_HTTPMessage::everyPrefixOfAValidRequestIsIncomplete_data()
                                      << QByteArray("http://h:4556/hello?x=%20");
 }
 
+// Every prefix is "incomplete", never "complete" nor "not HTTP"; and split at any point into two chunks, the
+// same request comes out, which is all that assembling a header across reads asks of the parser.
 void tst_HTTPMessage::everyPrefixOfAValidRequestIsIncomplete()
 {
     QFETCH(QByteArray, bytes);
-    QFETCH(QString, method);
-    QFETCH(QByteArray, target);
-
-    for (qsizetype n = 0; n < bytes.size(); ++n) {
-        HTTPRequest prefix;
-        QVERIFY2(prefix.appendBytes(bytes.first(n)), qPrintable(QStringLiteral("prefix of %1 bytes").arg(n)));
-        QVERIFY2(!prefix.isHeaderComplete(), qPrintable(QStringLiteral("prefix of %1 bytes").arg(n)));
-    }
-
-    // Split at every point into two chunks: the same request comes out.
     for (qsizetype n = 0; n <= bytes.size(); ++n) {
+        const QByteArray tag = "split after " + QByteArray::number(n) + " bytes";
         HTTPRequest request;
-        QVERIFY(request.appendBytes(bytes.first(n)));
-        QVERIFY(request.appendBytes(bytes.sliced(n)));
-        QVERIFY(request.isHeaderComplete());
-        QCOMPARE(request.method(), method);
-        QCOMPARE(request.target(), target);
-        QVERIFY(request.body().isEmpty());
+        QVERIFY2(request.appendBytes(bytes.first(n)), tag);
+        QVERIFY2(n == bytes.size() || !request.isHeaderComplete(), tag);
+        QVERIFY2(request.appendBytes(bytes.sliced(n)), tag);
+        QVERIFY2(request.isHeaderComplete(), tag);
+        QTEST(request.method(), "method");
+        QTEST(request.target(), "target");
     }
 }
 
@@ -65,12 +53,10 @@ void tst_HTTPMessage::refusesWhatIsNotHTTP_data()
 {
     QTest::addColumn<QByteArray>("bytes");
 
-    QTest::addRow("binary") << QByteArray("\x16\x03\x01\x02\x00\x01\x00", 7);
-    QTest::addRow("TLS hello on a plain port") << QByteArray("\x16\x03\x01", 3);
+    QTest::addRow("TLS hello on a plain port") << QByteArray("\x16\x03\x01\x02\x00\x01\x00", 7);
     QTest::addRow("no version") << QByteArray("GET /\r\n");
     QTest::addRow("wrong protocol") << QByteArray("GET / FTP/1.1\r\n");
     QTest::addRow("version too long") << QByteArray("GET / HTTP/1.10");
-    QTest::addRow("space in method") << QByteArray("G T / HTTP/1.1\r\n");
     QTest::addRow("two spaces") << QByteArray("GET  / HTTP/1.1\r\n");
     QTest::addRow("bare carriage return") << QByteArray("GET / HTTP/1.1\rHost: x\r\n");
     QTest::addRow("header without colon") << QByteArray("GET / HTTP/1.1\r\nHost x\r\n\r\n");
@@ -88,95 +74,40 @@ void tst_HTTPMessage::refusesWhatIsNotHTTP()
     QVERIFY(!request.appendBytes("\r\n\r\n")); // once refused, always refused
 }
 
-void tst_HTTPMessage::keepsBodyBytesThatCameWithTheHeader()
+void tst_HTTPMessage::refusesAHeaderOverTheSizeLimit()
 {
-    HTTPRequest request;
-    QVERIFY(request.appendBytes("POST /hello HTTP/1.1\r\nContent-Length: 9\r\n\r\nbody"));
-    QVERIFY(request.isHeaderComplete());
-    QCOMPARE(request.body(), QByteArray("body"));
-    QVERIFY(request.appendBytes(" more"));
-    QCOMPARE(request.body(), QByteArray("body more"));
-}
-
-void tst_HTTPMessage::refusesAHeaderOverTheLimit()
-{
-    const QByteArray start = "GET / HTTP/1.1\r\n";
-    const QByteArray field = "X-Filler: " + QByteArray(1000, 'a') + "\r\n";
-    QByteArray fits = start;
-    while (fits.size() + field.size() + 2 <= HTTPRequest::maxHeaderBytes)
-        fits += field;
-
+    const QByteArray start = "GET / HTTP/1.1\r\nX: ";
+    const QByteArray fits = start + QByteArray(HTTPRequest::maxHeaderBytes - start.size() - 4, 'a') + "\r\n\r\n";
     HTTPRequest atTheLimit;
-    QVERIFY(atTheLimit.appendBytes(fits + "\r\n"));
+    QVERIFY(atTheLimit.appendBytes(fits));
     QVERIFY(atTheLimit.isHeaderComplete());
 
-    // The same header one field longer, whole or arriving a field at a time, is refused.
+    // One byte more, whole or in pieces, and a request line that never ends.
+    const QByteArray over = QByteArray(fits).insert(start.size(), 'a');
     HTTPRequest whole;
-    QVERIFY(!whole.appendBytes(fits + field + "\r\n"));
-    HTTPRequest trickle;
-    bool accepted = trickle.appendBytes(start);
-    qsizetype sent = start.size();
-    while (accepted && sent <= HTTPRequest::maxHeaderBytes) {
-        accepted = trickle.appendBytes(field);
-        sent += field.size();
-    }
+    QVERIFY(!whole.appendBytes(over));
+    HTTPRequest pieces;
+    bool accepted = true;
+    for (qsizetype at = 0; accepted && at < over.size(); at += 1000)
+        accepted = pieces.appendBytes(over.mid(at, 1000));
     QVERIFY(!accepted);
+    HTTPRequest endless;
+    QVERIFY(!endless.appendBytes("GET /" + QByteArray(HTTPRequest::maxHeaderBytes, 'a')));
 }
 
-void tst_HTTPMessage::combinesRepeatedHeaderFields()
-{
-    HTTPRequest request;
-    QVERIFY(request.appendBytes("GET / HTTP/1.1\r\nAccept: a\r\nHost:   h  \r\nAccept: b\r\n\r\n"));
-    QCOMPARE(request.headerFields().value("Accept"), QString("a, b"));
-    QCOMPARE(request.headerFields().value("Host"), QString("h"));
-}
-
-void tst_HTTPMessage::requestURLForms_data()
-{
-    QTest::addColumn<QByteArray>("target");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("relative");
-    QTest::addColumn<QString>("absolute");
-
-    QTest::addRow("plain") << QByteArray("/hello") << "/hello" << "/hello" << "/hello";
-    QTest::addRow("query") << QByteArray("/getSongList?device=bb10") << "/getSongList" << "/getSongList?device=bb10"
-                           << "/getSongList?device=bb10";
-    QTest::addRow("escaped path") << QByteArray("/hel%6Co") << "/hello" << "/hel%6Co" << "/hel%6Co";
-    QTest::addRow("absolute form") << QByteArray("http://host:4556/hello?x=1") << "/hello"
-                                   << "http://host:4556/hello?x=1" << "http://host:4556/hello?x=1";
-    QTest::addRow("markup") << QByteArray("/<script>alert('x\")</script>") << "/<script>alert('x\")</script>"
-                            << "/<script>alert('x\")</script>" << "/%3Cscript%3Ealert(%27x%22)%3C/script%3E";
-}
-
-void tst_HTTPMessage::requestURLForms()
-{
-    QFETCH(QByteArray, target);
-    const RequestURL url(target);
-    QTEST(url.path(), "path");
-    QTEST(url.relativeString(), "relative");
-    QTEST(url.absoluteString(), "absolute");
-}
-
-void tst_HTTPMessage::serializesAResponseHead()
+void tst_HTTPMessage::serializesAResponse()
 {
     HTTPResponse response(200);
     response.setHeaderField("Content-Type", "text/plain");
-    response.setHeaderField("Connection", "close");
     response.setHeaderField("Content-Length", "6");
-    QCOMPARE(response.serialized(), QByteArray("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n"
-                                               "Content-Length: 6\r\n\r\n"));
-
-    response.setHeaderField("content-length", "7");
-    QVERIFY(response.serialized().endsWith("Content-Length: 7\r\n\r\n"));
+    response.setHeaderField("Connection", "close");
+    response.setHeaderField("Content-Length", "7"); // keeps its place
+    QCOMPARE(response.serialized(), QByteArray("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 7\r\n"
+                                               "Connection: close\r\n\r\n"));
     QCOMPARE(HTTPResponse(400).serialized(), QByteArray("HTTP/1.1 400 Bad Request\r\n\r\n"));
-}
-
-void tst_HTTPMessage::serializesABody()
-{
-    HTTPResponse response(501);
-    response.setHeaderField("Content-Type", "text/html");
-    response.setBody("<p>é</p>");
-    QCOMPARE(response.serialized(), QByteArray("HTTP/1.1 501 Not Implemented\r\nContent-Type: text/html\r\n\r\n<p>é</p>"));
+    HTTPResponse page(501);
+    page.setBody("<p>é</p>");
+    QCOMPARE(page.serialized(), QByteArray("HTTP/1.1 501 Not Implemented\r\n\r\n<p>é</p>"));
 }
 
 QTEST_APPLESS_MAIN(tst_HTTPMessage)

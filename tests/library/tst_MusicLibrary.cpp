@@ -18,8 +18,6 @@
 namespace {
 
 const QByteArray listRequest = "GET /getSongList HTTP/1.1\r\n\r\n";
-const QByteArray helloResponse = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n"
-                                 "Content-Length: 6\r\n\r\nHello!";
 
 SongList listOf(qint32 id)
 {
@@ -165,9 +163,7 @@ void tst_MusicLibrary::quitsWhileListsAreMade()
     QList<TestTrack> tracks;
     for (qint64 id = 1; id <= 5000; ++id)
         tracks.append({id, QStringLiteral("Song"), {}, {}, locationOf(m_home.path() + "/Media/song.mp3")});
-    QFile library(m_home.filePath("Music/iTunes/iTunes Music Library.xml"));
-    QVERIFY(library.open(QIODevice::WriteOnly | QIODevice::Truncate) && library.write(libraryXml(tracks)) > 0);
-    library.close();
+    QVERIFY(writeFile(m_home.filePath("Music/iTunes/iTunes Music Library.xml"), libraryXml(tracks)));
 
     holdTheWorker();
     LoopbackClient first(port());

@@ -1,14 +1,13 @@
 #pragma once
 
-// Writes small iTunes libraries for tests, in the shape iTunes gives them.
+// Writes property lists for tests: iTunes libraries in the XML shape iTunes gives them, and binary lists object by
+// object, as macOS writes preferences.
 
-#include <QByteArray>
 #include <QDir>
 #include <QFile>
-#include <QList>
-#include <QString>
-#include <QUrl>
+#include <QtEndian>
 
+#include <algorithm>
 #include <optional>
 
 struct TestTrack
@@ -25,76 +24,112 @@ struct TestTrack
 struct TestPlaylist
 {
     std::optional<QString> name;
-    std::optional<QList<qint64>> items; // absent: no "Playlist Items" key
+    QList<qint64> items;
 };
 
-inline QByteArray xmlEscaped(const QString &text)
-{
-    return text.toHtmlEscaped().replace(QLatin1StringView("&quot;"), QLatin1StringView("\"")).toUtf8();
-}
-
 // "file://localhost" + the path percent-encoded as UTF-8, as iTunes writes it.
-inline QString locationOf(const QString &path, const char *prefix = "file://localhost")
+inline QString locationOf(const QString &path)
 {
-    return QString::fromLatin1(prefix) + QString::fromLatin1(path.toUtf8().toPercentEncoding("/"));
+    return QStringLiteral("file://localhost") + QString::fromLatin1(path.toUtf8().toPercentEncoding("/"));
 }
 
 inline QByteArray libraryXml(const QList<TestTrack> &tracks, const QList<TestPlaylist> &playlists = {})
 {
-    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                     "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" "
-                     "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-                     "<plist version=\"1.0\">\n<dict>\n\t<key>Major Version</key><integer>1</integer>\n"
-                     "\t<key>Tracks</key>\n\t<dict>\n";
-    auto stringEntry = [&xml](const char *key, const std::optional<QString> &value) {
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD "
+                     "PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist version=\"1.0\">\n"
+                     "<dict>\n\t<key>Major Version</key><integer>1</integer>\n\t<key>Tracks</key>\n\t<dict>\n";
+    const auto entry = [&xml](const char *key, const std::optional<QString> &value) {
         if (value)
-            xml += QByteArray("\t\t\t<key>") + key + "</key><string>" + xmlEscaped(*value) + "</string>\n";
+            xml += QByteArray("\t\t\t<key>") + key + "</key><string>" + value->toHtmlEscaped().toUtf8() + "</string>\n";
     };
     for (const TestTrack &track : tracks) {
-        xml += "\t\t<key>" + QByteArray::number(track.trackId) + "</key>\n\t\t<dict>\n";
+        const QByteArray id = QByteArray::number(track.trackId);
+        xml += "\t\t<key>" + id + "</key>\n\t\t<dict>\n";
         if (track.writeTrackId)
-            xml += "\t\t\t<key>Track ID</key><integer>" + QByteArray::number(track.trackId) + "</integer>\n";
-        xml += "\t\t\t<key>Size</key><integer>4096</integer>\n";
-        stringEntry("Name", track.name);
-        stringEntry("Artist", track.artist);
-        stringEntry("Album", track.album);
+            xml += "\t\t\t<key>Track ID</key><integer>" + id + "</integer>\n";
+        entry("Name", track.name);
+        entry("Artist", track.artist);
+        entry("Album", track.album);
         if (track.disabled)
             xml += "\t\t\t<key>Disabled</key><false/>\n";
-        stringEntry("Location", track.location);
+        entry("Location", track.location);
         xml += "\t\t</dict>\n";
     }
     xml += "\t</dict>\n\t<key>Playlists</key>\n\t<array>\n";
     for (const TestPlaylist &playlist : playlists) {
         xml += "\t\t<dict>\n";
-        if (playlist.name)
-            xml += "\t\t\t<key>Name</key><string>" + xmlEscaped(*playlist.name) + "</string>\n";
-        if (playlist.items) {
-            xml += "\t\t\t<key>Playlist Items</key>\n\t\t\t<array>\n";
-            for (qint64 id : *playlist.items)
-                xml += "\t\t\t\t<dict><key>Track ID</key><integer>" + QByteArray::number(id) + "</integer></dict>\n";
-            xml += "\t\t\t</array>\n";
-        }
-        xml += "\t\t</dict>\n";
+        entry("Name", playlist.name);
+        xml += "\t\t\t<key>Playlist Items</key>\n\t\t\t<array>\n";
+        for (qint64 id : playlist.items)
+            xml += "\t\t\t\t<dict><key>Track ID</key><integer>" + QByteArray::number(id) + "</integer></dict>\n";
+        xml += "\t\t\t</array>\n\t\t</dict>\n";
     }
-    xml += "\t</array>\n</dict>\n</plist>\n";
-    return xml;
+    return xml + "\t</array>\n</dict>\n</plist>\n";
 }
 
-// Writes `song` to Media/song.mp3 under `home`, and a library there that lists it as track 7, "Song".
-// Returns the song's path, or an empty string if either file could not be written.
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && file.open(QIODevice::WriteOnly)
+           && file.write(bytes) == bytes.size();
+}
+
+// Writes `song` to Media/song.mp3 under `home` and a library listing it as track 7; its path, or "" on failure.
 inline QString writeOneSongLibrary(const QString &home, const QByteArray &song)
 {
     const QString songPath = home + "/Media/song.mp3";
-    const QString libraryPath = home + "/Music/iTunes/iTunes Music Library.xml";
-    QFile songFile(songPath);
-    QFile library(libraryPath);
-    TestTrack track;
-    track.trackId = 7;
-    track.name = QStringLiteral("Song");
-    track.location = locationOf(songPath);
-    const QByteArray xml = libraryXml({track});
-    const bool written = QDir().mkpath(home + "/Media") && QDir().mkpath(home + "/Music/iTunes")
-                         && songFile.open(QIODevice::WriteOnly) && songFile.write(song) == song.size()
-                         && library.open(QIODevice::WriteOnly) && library.write(xml) == xml.size();
+    const QByteArray xml = libraryXml({{7, QStringLiteral("Song"), {}, {}, locationOf(songPath)}});
+    const bool written = writeFile(songPath, song) && writeFile(home + "/Music/iTunes/iTunes Music Library.xml", xml);
     return written ? songPath : QString();
 }
+
+// Writes "bplist00" files object by object, with references of two bytes; add() returns the object's reference.
+struct BinaryPlistWriter
+{
+    QList<QByteArray> objects;
+
+    static QByteArray bigEndian(quint64 value, int width)
+    {
+        value = qToBigEndian(value);
+        return QByteArray(reinterpret_cast<const char *>(&value) + 8 - width, width);
+    }
+    // A marker with its count, spelled out as an integer object when it does not fit the low nibble.
+    static QByteArray marker(int type, quint64 count, const QList<int> &refs = {})
+    {
+        QByteArray bytes = count < 15 ? QByteArray(1, char(type << 4 | int(count)))
+                                      : char(type << 4 | 0xF) + ('\x13' + bigEndian(count, 8));
+        for (const int ref : refs)
+            bytes += bigEndian(quint64(ref), 2);
+        return bytes;
+    }
+
+    int add(const QByteArray &object)
+    {
+        objects.append(object);
+        return int(objects.size() - 1);
+    }
+    int string(const QString &text) // ASCII, or else UTF-16
+    {
+        if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; }))
+            return add(marker(0x5, text.size()) + text.toLatin1());
+        QByteArray units(text.size() * 2, Qt::Uninitialized);
+        qToBigEndian<char16_t>(text.utf16(), text.size(), units.data());
+        return add(marker(0x6, text.size()) + units);
+    }
+    int array(const QList<int> &items) { return add(marker(0xA, items.size(), items)); }
+    int dictionary(const QList<int> &keys, const QList<int> &values)
+    {
+        return add(marker(0xD, keys.size(), keys + values));
+    }
+
+    QByteArray finish(int top) const
+    {
+        QByteArray file("bplist00"), table;
+        for (const QByteArray &object : objects) {
+            table += bigEndian(quint64(file.size()), 4);
+            file += object;
+        }
+        return file + table + QByteArray(6, '\0') + "\x04\x02" + bigEndian(quint64(objects.size()), 8)
+               + bigEndian(quint64(top), 8) + bigEndian(quint64(file.size()), 8);
+    }
+};

@@ -80,12 +80,8 @@ public:
                     return false;
                 continue;
             }
-            if (n == 0)
-                return true;
-            if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                m_reset = errno == ECONNRESET;
-                return true;
-            }
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+                return true; // ended, reset, or closed here
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             pollfd readable{m_descriptor, POLLIN, 0};
             ::poll(&readable, 1, 1);
@@ -94,20 +90,14 @@ public:
     }
 
     const QByteArray &received() const { return m_received; }
-    bool wasReset() const { return m_reset; }
 
     // Head and body of what was received, split at the first empty line.
     QByteArray head() const { return m_received.left(m_received.indexOf("\r\n\r\n") + 4); }
-    QByteArray body() const
-    {
-        const qsizetype end = m_received.indexOf("\r\n\r\n");
-        return end < 0 ? QByteArray() : m_received.mid(end + 4);
-    }
+    QByteArray body() const { return m_received.mid(head().size()); }
 
 private:
     int m_descriptor = -1;
     bool m_connected = false;
-    bool m_reset = false;
     QByteArray m_received;
 };
 
@@ -117,13 +107,36 @@ inline bool acceptsConnections(quint16 port)
     return LoopbackClient(port).isConnected();
 }
 
-// One whole exchange: sends the request, ends sending when asked, reads the answer to its end.
-inline QByteArray fetch(quint16 port, const QByteArray &request, bool endSending = false)
+// One whole exchange: sends the request and reads the answer to its end.
+inline QByteArray fetch(quint16 port, const QByteArray &request)
 {
     LoopbackClient client(port);
     client.send(request);
-    if (endSending)
-        client.endSending();
     client.readToEnd();
     return client.received();
+}
+
+// What the endpoints answer in plain text, byte for byte; the head alone where the body is too large to spell out.
+inline QByteArray plainTextHead(qint64 contentLength, const QByteArray &status = "200 OK")
+{
+    return "HTTP/1.1 " + status + "\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: "
+           + QByteArray::number(contentLength) + "\r\n\r\n";
+}
+
+inline QByteArray plainTextResponse(const QByteArray &body, const QByteArray &status = "200 OK")
+{
+    return plainTextHead(body.size(), status) + body;
+}
+
+inline const QByteArray helloRequest = "GET /hello HTTP/1.1\r\n\r\n";
+inline const QByteArray helloResponse = plainTextResponse("Hello!");
+
+// Bytes in which a piece out of place, repeated or missing shows: the pattern's period, 251, is prime, so no
+// buffer or page size lines up with it.
+inline QByteArray patternBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(i % 251);
+    return bytes;
 }
