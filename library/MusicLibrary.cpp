@@ -4,6 +4,7 @@
 #include "LibraryLocator.h"
 #include "LibraryLogging.h"
 #include "SongListBuilder.h"
+#include "ThreadPriority.h"
 
 #include <QElapsedTimer>
 #include <QFutureWatcher>
@@ -17,6 +18,8 @@ namespace {
 // building.
 void makeSongList(QPromise<SongList> &promise, const QString &homePath, const QString &deviceValue)
 {
+    // The event loop must never wait for a core while lists are made; the threads a list starts inherit this.
+    lowerCurrentThreadPriority();
     SongList list;
     try {
         const PropertyList library = LibraryLocator::getSongDictionary(homePath);
