@@ -16,8 +16,6 @@ HTTPResponseHandler::HTTPResponseHandler(HTTPRequest request, std::unique_ptr<HT
     m_age.start();
 }
 
-HTTPResponseHandler::~HTTPResponseHandler() = default;
-
 bool HTTPResponseHandler::canHandleRequest(const HTTPRequest &, const QString &, const RequestURL &,
                                            const HeaderFields &)
 {

@@ -30,7 +30,6 @@ public:
 
     HTTPResponseHandler(HTTPRequest request, std::unique_ptr<HTTPConnection> connection,
                         const EndpointContext *context);
-    ~HTTPResponseHandler() override;
 
     static quint64 priority() { return 0; }
     static bool canHandleRequest(const HTTPRequest &request, const QString &method, const RequestURL &url,
