@@ -1,6 +1,7 @@
 #include "SongListBuilder.h"
 
 #include "AsciiText.h"
+#include "HugePages.h"
 #include "SongLocation.h"
 #include "Utf8Text.h"
 
@@ -10,8 +11,6 @@
 #include <cstring>
 #include <exception>
 #include <thread>
-
-#include <sys/mman.h>
 
 namespace {
 
@@ -26,8 +25,6 @@ constexpr qsizetype estimatedLineBytes = 200;
 
 // Below this a list is quick enough that a second thread would cost more than it saves.
 constexpr qsizetype minTracksToShare = 2000;
-
-constexpr quintptr hugePageBytes = quintptr(2) << 20;
 
 // toLossyAscii() of every UTF-16 code unit met so far: a name in another script would otherwise ask for
 // a character's decomposition (an allocation) at each of its letters. The function is pure, so this is no cache
@@ -47,33 +44,22 @@ private:
     std::array<char, 0x10000> m_table{}; // 0: not looked up yet (U+0000 is ASCII and maps to itself cheaply)
 };
 
-// The body that is sent: a QByteArray. A body of many megabytes is fresh memory, and touching it a small page at
-// a time costs more than writing it (on a virtual machine, several times more), so a large one is given whole
-// huge pages where the system offers them. For that it must be a mapping of its own and not part of the heap,
-// where huge pages would linger under small allocations: glibc maps every block of 32 MiB or more by itself, so a
-// large body asks for at least that much address space. Only the pages written become memory.
+// The body that is sent: a QByteArray. A large one is fresh memory written once, so it is given huge pages; the
+// QByteArray owns its block, so it asks the heap for enough to be a mapping of its own.
 struct SentBuffer
 {
-    static constexpr qsizetype largeBytes = qsizetype(4) << 20;
-    static constexpr qsizetype ownMappingBytes = (qsizetype(32) << 20) + 4096;
-
     QByteArray bytes;
 
     char *data() { return bytes.data(); }
     qsizetype size() const { return bytes.size(); }
     void resize(qsizetype size)
     {
-        if (size < largeBytes) {
+        if (size_t(size) < HugePages::worthwhileBytes) {
             bytes.resize(size);
             return;
         }
-        bytes.resize(std::max(size, ownMappingBytes));
-#if defined(MADV_HUGEPAGE) && defined(__GLIBC__)
-        const auto begin = (quintptr(bytes.data()) + hugePageBytes - 1) & ~(hugePageBytes - 1);
-        const auto end = (quintptr(bytes.data()) + quintptr(bytes.size())) & ~(hugePageBytes - 1);
-        if (end > begin)
-            ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
-#endif
+        bytes.resize(qsizetype(HugePages::heapRequest(size_t(size))));
+        HugePages::advise(bytes.data(), size_t(bytes.size()));
     }
 };
 

@@ -1,9 +1,11 @@
 #include "PropertyList.h"
 
+#include "BackgroundFileRead.h"
 #include "BinaryPropertyListReader.h"
 #include "PropertyListDocument.h"
-#include "XmlPropertyListReader.h"
 #include "Utf8Text.h"
+#include "XmlPropertyListReader.h"
+#include "XmlText.h"
 
 #include <QFile>
 
@@ -12,12 +14,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <thread>
 
 namespace {
 
-// Files are read a piece at a time: a parse can start on the first piece, and a never-ending device stops at
-// the size limit.
+// A device that is not a regular file is read a piece at a time, so that a never-ending one stops at the size
+// limit.
 constexpr qint64 kReadChunkBytes = qint64(1) << 20;
 
 bool isAsciiOnly(QLatin1StringView text)
@@ -34,7 +35,7 @@ QString nodeText(const PropertyListDocument &doc, const PlistNode &node)
     if (node.flags & PlistNode::SideString)
         return doc.sideStrings[node.a];
     if (node.flags & PlistNode::NeedsDecoding)
-        return textFromUtf8(XmlPropertyListReader::decodeText(doc.rawText(node)));
+        return textFromUtf8(XmlText::decode(doc.rawText(node)));
     return textFromUtf8(doc.rawText(node));
 }
 
@@ -103,41 +104,6 @@ bool readCapped(QIODevice &device, qint64 limit, QByteArray &out)
             return true;
     }
 }
-
-// Reads a regular file into memory on another thread, so that the parse can run right behind it. Reading beats
-// mapping here: with a mapping every page faults once per parse, and a file rewritten meanwhile could crash us.
-class BackgroundFileRead
-{
-public:
-    BackgroundFileRead(QFile &file, char *buffer, qsizetype size)
-        : m_thread([this, &file, buffer, size] { run(file, buffer, size); })
-    {
-    }
-    ~BackgroundFileRead()
-    {
-        m_arriving.cancel();
-        m_thread.join();
-    }
-
-    const ArrivingBytes &arriving() const { return m_arriving; }
-
-private:
-    void run(QFile &file, char *buffer, qsizetype size)
-    {
-        qsizetype got = 0;
-        while (got < size && !m_arriving.isCancelled()) {
-            const qint64 n = file.read(buffer + got, std::min<qint64>(kReadChunkBytes, size - got));
-            if (n <= 0)
-                break; // the file shrank or failed: what arrived is parsed, and found truncated
-            got += qsizetype(n);
-            m_arriving.arrive(got, got == size);
-        }
-        m_arriving.arrive(got, true);
-    }
-
-    ArrivingBytes m_arriving;
-    std::thread m_thread;
-};
 
 } // namespace
 
@@ -264,7 +230,7 @@ QByteArray PlistValue::toUtf8() const
     if (n.flags & PlistNode::SideString)
         return m_doc->sideStrings[n.a].toUtf8();
     if (n.flags & PlistNode::NeedsDecoding)
-        return XmlPropertyListReader::decodeText(m_doc->rawText(n));
+        return XmlText::decode(m_doc->rawText(n));
     return m_doc->rawText(n).toByteArray();
 }
 
@@ -288,7 +254,7 @@ bool PlistValue::isEmptyString() const
     if (n.flags & PlistNode::SideString)
         return m_doc->sideStrings[n.a].isEmpty();
     if (n.flags & PlistNode::NeedsDecoding)
-        return XmlPropertyListReader::decodeText(m_doc->rawText(n)).isEmpty();
+        return XmlText::decode(m_doc->rawText(n)).isEmpty();
     return n.b == 0;
 }
 

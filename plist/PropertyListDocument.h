@@ -3,7 +3,7 @@
 // Internal to the property-list reader: the parsed form that PlistValue handles point into.
 
 #include "ArrivingBytes.h"
-#include "HugePageAllocator.h"
+#include "HugePages.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

@@ -1,0 +1,40 @@
+#include "PlistTreeBuilder.h"
+
+namespace {
+
+// Every element is at least this long ("<key/>"), which bounds the number of nodes a file can produce.
+constexpr qsizetype kShortestElement = 6;
+
+} // namespace
+
+PlistTreeBuilder::PlistTreeBuilder(PropertyListDocument &doc)
+    : m_nodes(doc.nodes)
+    , m_root(doc.root)
+{
+    // An upper bound, so the arena never reallocates; pages that stay unused are never touched.
+    m_nodes.reserve(size_t(doc.size / kShortestElement + 1));
+    m_pending.reserve(4096);
+    m_open.reserve(kMaxPlistNestingDepth + 1);
+}
+
+bool PlistTreeBuilder::close()
+{
+    const OpenContainer container = m_open.back();
+    const auto firstChild = m_pending.begin() + container.pendingIndex + 1;
+    const auto childCount = quint32(m_pending.end() - firstChild);
+    if (container.kind == PlistNode::Dictionary && childCount % 2 != 0)
+        return false;
+    PlistNode &node = m_pending[container.pendingIndex];
+    node.a = quint32(m_nodes.size());
+    node.b = childCount;
+    m_nodes.insert(m_nodes.end(), firstChild, m_pending.end());
+    m_pending.erase(firstChild, m_pending.end());
+    m_open.pop_back();
+    return true;
+}
+
+void PlistTreeBuilder::finish()
+{
+    m_root = quint32(m_nodes.size());
+    m_nodes.push_back(m_pending.front());
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "PropertyListDocument.h"
+
+#include <vector>
+
+// Builds a document's node arena as a reader meets the values in file order. The children of each open container
+// wait on a stack and move to the arena in one block when it closes, so that every container's children are
+// contiguous there. Nothing changes when a call fails, so a reader may try the same step again.
+class PlistTreeBuilder
+{
+public:
+    // Reserves the arena for the most nodes doc.size bytes can hold, so that it never moves.
+    explicit PlistTreeBuilder(PropertyListDocument &doc);
+
+    // Starts a Dictionary or Array; an empty one (<dict/>) is complete at once. False when that would nest deeper
+    // than kMaxPlistNestingDepth.
+    bool open(PlistNode::Kind kind, bool empty)
+    {
+        if (m_open.size() >= size_t(kMaxPlistNestingDepth))
+            return false;
+        PlistNode node;
+        node.kind = kind;
+        m_pending.push_back(node);
+        if (!empty)
+            m_open.push_back({quint32(m_pending.size() - 1), kind});
+        return true;
+    }
+
+    // Adds a value that holds no others to the innermost open container.
+    void add(const PlistNode &leaf) { m_pending.push_back(leaf); }
+
+    // Completes the innermost open container; false if it is a dictionary whose last key has no value.
+    bool close();
+
+    bool hasOpen() const { return !m_open.empty(); }
+    // The kind of the innermost open container.
+    PlistNode::Kind openKind() const { return m_open.back().kind; }
+    // True when the innermost open container is a dictionary that wants a key next.
+    bool expectsKey() const
+    {
+        const OpenContainer &parent = m_open.back();
+        return parent.kind == PlistNode::Dictionary && (m_pending.size() - parent.pendingIndex - 1) % 2 == 0;
+    }
+
+    // Once every container is closed: makes the first value read the document's root.
+    void finish();
+
+private:
+    struct OpenContainer
+    {
+        quint32 pendingIndex; // where the container's own node sits in m_pending
+        PlistNode::Kind kind;
+    };
+
+    std::vector<PlistNode, HugePageAllocator<PlistNode>> &m_nodes;
+    quint32 &m_root;
+    std::vector<PlistNode> m_pending;
+    std::vector<OpenContainer> m_open;
+};
