@@ -29,8 +29,6 @@ public:
     // Lists still waiting their turn are never made; it waits for those being made.
     ~MusicLibrary() override;
 
-    const QString &homePath() const { return m_homePath; }
-
     // Makes the song list for the device value on a worker. Once it is done, on this thread: its index replaces
     // songById as LatestTrackIndex rules, and then `done` runs with it, unless `receiver` has been destroyed.
     void requestSongList(const QString &deviceValue, const QObject *receiver,
