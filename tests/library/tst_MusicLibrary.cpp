@@ -43,6 +43,7 @@ private slots:
     void installsTheIndexOfAListWhoseClientLeft_data();
     void installsTheIndexOfAListWhoseClientLeft();
     void quitsWhileListsAreMade();
+    void outlivesAClientThatHangsUpBeforeItsSong();
 
 private:
     // The pool's only thread, held until released: every list waits its turn behind it.
@@ -175,6 +176,16 @@ void tst_MusicLibrary::quitsWhileListsAreMade()
     m_library.reset();
     QVERIFY(first.readToEnd());
     QVERIFY(second.readToEnd());
+}
+
+// sendfile() cannot refuse SIGPIPE: the server must, for tests and the application alike.
+void tst_MusicLibrary::outlivesAClientThatHangsUpBeforeItsSong()
+{
+    QVERIFY(!writeOneSongLibrary(m_home.path(), QByteArray(32 << 20, 's')).isEmpty());
+    QVERIFY(fetch(port(), listRequest).contains("<trackid>7</trackid>"));
+    LoopbackClient(port()).send("GET /getSong?xx=7 HTTP/1.1\r\n\r\n");
+    QTRY_VERIFY(m_server->findChildren<HTTPConnection *>().isEmpty());
+    QCOMPARE(fetch(port(), "GET /hello HTTP/1.1\r\n\r\n"), helloResponse);
 }
 
 QTEST_GUILESS_MAIN(tst_MusicLibrary)
