@@ -12,6 +12,16 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
+#include <atomic>
+
+// A list on its way: whether its worker has begun (one that has not can answer later requests as well), and the
+// latest request it answers, for the index rule. The worker touches `started` alone.
+struct MusicLibrary::ListState
+{
+    std::atomic<bool> started = false;
+    quint64 request = 0;
+};
+
 namespace {
 
 // What a worker does, with its own copies of what it was given. Asked to stop while it reads, it stops before
@@ -52,33 +62,47 @@ MusicLibrary::MusicLibrary(QString homePath, QThreadPool &workers, QObject *pare
 
 MusicLibrary::~MusicLibrary()
 {
-    for (QFuture<SongList> &list : m_lists)
-        list.cancel();
-    for (QFuture<SongList> &list : m_lists)
-        list.waitForFinished();
+    const QList<QFutureWatcherBase *> lists = findChildren<QFutureWatcherBase *>(Qt::FindDirectChildrenOnly);
+    for (QFutureWatcherBase *list : lists)
+        list->cancel();
+    for (QFutureWatcherBase *list : lists)
+        list->waitForFinished();
 }
 
 void MusicLibrary::requestSongList(const QString &deviceValue, const QObject *receiver,
                                    std::function<void(const SongList &)> done)
 {
     const quint64 request = m_songById.nextRequest();
-    const QFuture<SongList> list = QtConcurrent::run(&m_workers, makeSongList, m_homePath, deviceValue);
-    m_lists.insert(request, list);
+    List &latest = m_latestLists[deviceValue];
+    if (!latest.watcher || latest.state->started)
+        latest = startSongList(deviceValue);
+    latest.state->request = request;
+    connect(latest.watcher, &QFutureWatcherBase::finished, receiver,
+            [watcher = latest.watcher, done = std::move(done)] {
+                if (watcher->future().resultCount() > 0)
+                    done(watcher->result());
+            });
+}
 
-    // Both run on this thread once the list is done, in the order they are connected: the index is in place
-    // before the first byte of the list goes out, and whether or not the receiver is still there to send it.
+MusicLibrary::List MusicLibrary::startSongList(const QString &deviceValue)
+{
+    const auto state = std::make_shared<ListState>();
     auto *watcher = new QFutureWatcher<SongList>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, request, watcher] {
-        m_lists.remove(request);
+    // Connected before any receiver, so it runs first: the index is in place before the first byte of the list goes
+    // out, and whether or not a receiver is still there to send it.
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, deviceValue, state, watcher] {
+        if (m_latestLists.value(deviceValue).watcher == watcher)
+            m_latestLists.remove(deviceValue);
         watcher->deleteLater();
         if (watcher->future().resultCount() > 0)
-            m_songById.offer(request, watcher->result());
+            m_songById.offer(state->request, watcher->result());
     });
-    connect(watcher, &QFutureWatcherBase::finished, receiver, [watcher, done = std::move(done)] {
-        if (watcher->future().resultCount() > 0)
-            done(watcher->result());
-    });
-    watcher->setFuture(list);
+    const auto work = [homePath = m_homePath, deviceValue, state](QPromise<SongList> &promise) {
+        state->started = true;
+        makeSongList(promise, homePath, deviceValue);
+    };
+    watcher->setFuture(QtConcurrent::run(&m_workers, work));
+    return {state, watcher};
 }
 
 QString MusicLibrary::getSongLocation(const QString &trackId) const

@@ -3,12 +3,13 @@
 #include "LatestTrackIndex.h"
 #include "SongList.h"
 
-#include <QFuture>
+#include <QFutureWatcher>
 #include <QHash>
 #include <QObject>
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class QThreadPool;
 
@@ -29,8 +30,9 @@ public:
     // Lists still waiting their turn are never made; it waits for those being made.
     ~MusicLibrary() override;
 
-    // Makes the song list for the device value on a worker. Once it is done, on this thread: its index replaces
-    // songById as LatestTrackIndex rules, and then `done` runs with it, unless `receiver` has been destroyed.
+    // Makes the song list for the device value on a worker, or joins the list for the same value that is waiting
+    // its turn: that one reads the library after this request too. Once it is done, on this thread: its index
+    // replaces songById as LatestTrackIndex rules, and then `done` runs with it, unless `receiver` has been destroyed.
     void requestSongList(const QString &deviceValue, const QObject *receiver,
                          std::function<void(const SongList &)> done);
 
@@ -38,9 +40,18 @@ public:
     QString getSongLocation(const QString &trackId) const;
 
 private:
+    struct ListState;
+    struct List
+    {
+        std::shared_ptr<ListState> state;
+        QFutureWatcher<SongList> *watcher = nullptr; // a child, until the list is done
+    };
+
+    List startSongList(const QString &deviceValue);
+
     const QString m_homePath;
     QThreadPool &m_workers;
     LatestTrackIndex m_songById;
-    // By request number, until each comes back.
-    QHash<quint64, QFuture<SongList>> m_lists;
+    // The latest list of each device value, until it is done.
+    QHash<QString, List> m_latestLists;
 };
