@@ -46,7 +46,7 @@ private slots:
     void keepsRunningOnATakenPortAndQuitsOnSigint();
     void servesHelloTheSongListAndASong();
     void laterLaunchesHandOverAlsoPastAKilledInstance();
-    void quitsOnSigtermMidDownload();
+    void outlivesAHangUpAndQuitsOnSigtermMidDownload();
 
 private:
     QProcess &launch();
@@ -137,12 +137,16 @@ void tst_PellisorBinary::laterLaunchesHandOverAlsoPastAKilledInstance()
     QVERIFY(exitsWithZero(launch()));
 }
 
-void tst_PellisorBinary::quitsOnSigtermMidDownload()
+void tst_PellisorBinary::outlivesAHangUpAndQuitsOnSigtermMidDownload()
 {
     QVERIFY(curl({address + "/getSongList"}).contains("<trackid>42</trackid>")); // downloads follow a list
-    QProcess handset;
-    handset.start(QStringLiteral("curl"), {"--silent", "--include", "--limit-rate", "64K", address + "/getSong?xx=42"});
-    QVERIFY(handset.waitForReadyRead(20000));
+    QProcess leaving, handset;
+    for (QProcess *curl : {&leaving, &handset}) {
+        curl->start(QStringLiteral("curl"), {"--silent", "--include", "--limit-rate", "64K", address + "/getSong?xx=42"});
+        QVERIFY(curl->waitForReadyRead(20000));
+    }
+    leaving.kill(); // a handset that hangs up mid-song, which must not end the server's process
+    QVERIFY(leaving.waitForFinished());
 
     m_running->terminate();
     QVERIFY(exitsWithZero(*m_running));
