@@ -65,7 +65,6 @@ bench:
 
 # The window and the address alert drawn on a virtual X display, copied to docs/screenshots/ for the README.
 screenshots: build
-	@cmake --build $(BUILD_DIR) --target tst_PellisorOnX11
 	@cd $(BUILD_DIR) && ctest --output-on-failure -L x11
 	@cp $(BUILD_DIR)/tests/app/screenshots/window.png $(BUILD_DIR)/tests/app/screenshots/alert.png docs/screenshots/
 
