@@ -3,8 +3,12 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_SEED ?= 0
+# A new tree is made with Ninja; one made before with another generator keeps it.
+GENERATOR = $(if $(wildcard $(BUILD_DIR)/CMakeCache.txt),,-G Ninja)
+# Both trees are unity builds: each library and test compiles as a few large files, so the Qt headers are parsed far
+# fewer times and a fresh tree takes a third to two fifths less CPU. A plain `cmake -B` still compiles files alone.
 
-.PHONY: all deps configure build run demo test sanitize fuzz soak bench clean
+.PHONY: all deps configure build run demo test sanitize asan-tree fuzz soak bench screenshots clean
 
 all: build
 
@@ -12,7 +16,7 @@ deps:
 	@scripts/install-deps
 
 configure: deps
-	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_UNITY_BUILD=ON >/dev/null
 
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -23,25 +27,31 @@ run: build
 demo: build
 	@scripts/run --demo $(BUILD_DIR)
 
-# The tests of the ordinary build, then all of them again under the sanitizers, then every fuzz target.
+# The ordinary suite, the same suite under the sanitizers, every fuzz corpus replayed, then each fuzz target for 10 s
+# from a fixed seed: it tries what it tried before, so it fails when a change breaks something, never because this
+# run wandered somewhere new. The X11 screenshots are left to `make screenshots`.
 test: build
-	@cd $(BUILD_DIR) && ctest --output-on-failure -j 2
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j 2 -LE x11
 	@$(MAKE) --no-print-directory sanitize
-	@$(MAKE) --no-print-directory fuzz FUZZ_SEED=1
+	@fuzz/run-fuzzers build-asan replay
+	@fuzz/run-fuzzers build-asan 10 2 1
 
-# The whole test suite built with AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer (build-asan/).
-sanitize: deps
-	@cmake --preset asan >/dev/null
+# build-asan/: the project, its tests and the fuzz targets, by clang with AddressSanitizer, LeakSanitizer,
+# UndefinedBehaviorSanitizer and libFuzzer's coverage hooks, with line tables only (all the reports need). A tree left
+# by an older layout (another generator) goes.
+asan-tree: deps
+	@grep -qs 'CMAKE_GENERATOR:INTERNAL=Ninja' build-asan/CMakeCache.txt || rm -rf build-asan
+	@cmake --preset asan --no-warn-unused-cli >/dev/null
+
+# The whole test suite under the sanitizers.
+sanitize: asan-tree
 	@cmake --build --preset asan -j $(JOBS)
 	@ctest --preset asan
 
-# Each fuzz target for FUZZ_SECONDS over its corpus, built by clang with libFuzzer (build-fuzz/); fails on a crash.
-# FUZZ_SEED 0 explores afresh each run; `make test` starts from a fixed one, so that it tries what it tried
-# before and fails only when a change breaks something, never because this run wandered somewhere new.
-fuzz: deps
-	@cmake --preset fuzz >/dev/null
+# New exploration: each fuzz target for FUZZ_SECONDS over its corpus; FUZZ_SEED 0 picks a fresh seed each run.
+fuzz: asan-tree
 	@cmake --build --preset fuzz -j $(JOBS)
-	@fuzz/run-fuzzers build-fuzz $(FUZZ_SECONDS) 2 $(FUZZ_SEED)
+	@fuzz/run-fuzzers build-asan $(FUZZ_SECONDS) 2 $(FUZZ_SEED)
 
 # 50 clients and 20,000 mixed requests against the real executable; a few minutes, so not part of `make test`.
 soak: build
@@ -53,5 +63,10 @@ bench:
 	@scripts/install-deps wrk gnuplot-nox libbenchmark-dev
 	@bench/run-bench
 
+# The window and the address alert drawn on a virtual X display, copied to docs/screenshots/ for the README.
+screenshots: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -L x11
+	@cp $(BUILD_DIR)/tests/app/screenshots/window.png $(BUILD_DIR)/tests/app/screenshots/alert.png docs/screenshots/
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) build-asan build-fuzz

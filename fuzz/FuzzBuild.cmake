@@ -1,11 +1,13 @@
-# The fuzz build: the whole project compiled by clang with libFuzzer's coverage hooks and the address and
-# undefined-behaviour sanitizers, plus the targets in this folder. The "fuzz" preset names this file as
-# CMAKE_PROJECT_Pellisor_INCLUDE, so it runs inside the top-level project() call, before any library is defined:
-# every library is instrumented, and the ordinary build never sees any of it.
+# The sanitizer build (the "asan" preset, build-asan/): the whole project and its tests compiled by clang with the
+# address and undefined-behaviour sanitizers and libFuzzer's coverage hooks, plus the fuzz targets in this folder. One
+# tree serves the sanitizer suite, the corpus replay and the fuzzing, so `make test` builds the instrumented code once.
+# The preset names this file as CMAKE_PROJECT_Pellisor_INCLUDE, so it runs inside the top-level project() call, before
+# any library is defined: every library is instrumented, and the ordinary build never sees any of it.
 if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-    message(FATAL_ERROR "The fuzz build needs clang++ for libFuzzer: configure it with `cmake --preset fuzz`.")
+    message(FATAL_ERROR "The sanitizer build needs clang++ for libFuzzer: configure it with `cmake --preset asan`.")
 endif()
 
+# The coverage hooks cost the tests little; without libFuzzer linked, the sanitizer runtime answers them.
 add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 add_link_options(-fsanitize=address,undefined)
 
