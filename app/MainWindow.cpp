@@ -2,10 +2,12 @@
 
 #include "AppIcon.h"
 #include "HTTPServer.h"
+#include "LibraryMenu.h"
 #include "ServerStatusText.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
@@ -39,6 +41,10 @@ MainWindow::MainWindow(HTTPServer *server, QWidget *parent)
     if (m_server)
         connect(m_server, &HTTPServer::stateChanged, this, &MainWindow::showServerState);
     showServerState();
+    connect(m_libraryMenu, &LibraryMenu::message, m_libraryStatus, [this](const QString &text) {
+        m_libraryStatus->setText(text);
+        m_libraryStatus->show();
+    });
     // The window takes the size its content asks for, also when a longer status line needs another row.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
@@ -53,6 +59,7 @@ void MainWindow::createMenus()
     QMenu *fileMenu = menuBar()->addMenu(tr("&File"));
     QAction *closeWindow = fileMenu->addAction(tr("&Close Window"), this, &QWidget::close);
     closeWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    m_libraryMenu = new LibraryMenu(fileMenu, closeWindow, this, QDir::homePath());
     fileMenu->addSeparator();
     QAction *quit = fileMenu->addAction(tr("&Quit"), qApp, &QCoreApplication::quit);
     // Spelled out: where the platform follows Windows conventions, the standard Quit key has no binding at all.
@@ -78,6 +85,12 @@ QWidget *MainWindow::createContent()
     m_status->setTextFormat(Qt::PlainText);
     m_status->setWordWrap(true);
 
+    m_libraryStatus = new QLabel(content);
+    m_libraryStatus->setObjectName(QStringLiteral("libraryStatus"));
+    m_libraryStatus->setTextFormat(Qt::PlainText);
+    m_libraryStatus->setWordWrap(true);
+    m_libraryStatus->hide();
+
     auto *button = new QPushButton(tr("Show &IP Address"), content);
     button->setDefault(true);
     connect(button, &QPushButton::clicked, this, &MainWindow::addressReportRequested);
@@ -86,6 +99,7 @@ QWidget *MainWindow::createContent()
     text->setSpacing(6);
     text->addWidget(title);
     text->addWidget(m_status);
+    text->addWidget(m_libraryStatus);
     text->addSpacing(6);
     text->addWidget(hintLabel(tr("Type one of this computer's addresses into Pellisor on your handset."), content));
     text->addStretch();

@@ -4,6 +4,7 @@
 #include <QPointer>
 
 class HTTPServer;
+class LibraryMenu;
 class QLabel;
 
 // The application's one window: what the server is doing, and a button for the address report.
@@ -17,6 +18,8 @@ public:
     explicit MainWindow(HTTPServer *server, QWidget *parent = nullptr);
 
     QString statusText() const;
+    // The library items of the File menu; their outcome shows in the window.
+    LibraryMenu *libraryMenu() const { return m_libraryMenu; }
 
 signals:
     void addressReportRequested();
@@ -28,4 +31,6 @@ private:
 
     QPointer<HTTPServer> m_server;
     QLabel *m_status = nullptr;
+    LibraryMenu *m_libraryMenu = nullptr;
+    QLabel *m_libraryStatus = nullptr;
 };
