@@ -1,4 +1,4 @@
-// The command line of the real executable: what ends at once, and a library chosen on it, also by a later launch.
+// The real executable's command line: what ends at once, and a library chosen by each launch.
 
 #include "LibraryPreferences.h"
 
@@ -16,30 +16,26 @@ private slots:
     void libraryChosenByEachLaunch();
 
 private:
-    void start(QProcess &process, const QStringList &arguments, const QString &platform = {});
+    // With a platform that does not exist, opening a window or a display would end the process.
+    void start(QProcess &process, const QStringList &arguments, const QString &platform = "offscreen")
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *variable : {"HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"})
+            environment.insert(variable, m_home.path());
+        environment.insert("QT_QPA_PLATFORM", platform);
+        process.setProcessEnvironment(environment);
+        process.start(PELLISOR_BINARY, arguments);
+    }
 
     QTemporaryDir m_home;
 };
-
-void tst_CommandLine::start(QProcess &process, const QStringList &arguments, const QString &platform)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", m_home.path());
-    environment.insert("XDG_CONFIG_HOME", m_home.filePath(".config"));
-    environment.insert("XDG_RUNTIME_DIR", m_home.path());
-    if (!platform.isEmpty())
-        environment.insert("QT_QPA_PLATFORM", platform);
-    process.setProcessEnvironment(environment);
-    process.start(PELLISOR_BINARY, arguments);
-    QVERIFY(process.waitForStarted());
-}
 
 void tst_CommandLine::endsAtOnce_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("standardOutput");
-    QTest::addColumn<QByteArray>("standardError");
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QByteArray>("errors");
 
     QTest::addRow("help") << QStringList{"--help"} << 0 << QByteArray("Usage: pellisor [options]\n") << QByteArray();
     QTest::addRow("version") << QStringList{"--version"} << 0 << QByteArray("pellisor " PELLISOR_VERSION "\n")
@@ -54,33 +50,30 @@ void tst_CommandLine::endsAtOnce()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
-    QFETCH(QByteArray, standardOutput);
-    QFETCH(QByteArray, standardError);
+    QFETCH(QByteArray, output);
+    QFETCH(QByteArray, errors);
     QProcess process;
-    start(process, arguments, "no-such-platform"); // a window system would be the end of it
+    start(process, arguments, "no-such-platform");
     QVERIFY(process.waitForFinished());
     QCOMPARE(process.exitCode(), exitCode);
-    QVERIFY(process.readAllStandardOutput().startsWith(standardOutput));
-    QVERIFY(process.readAllStandardError().startsWith(standardError));
+    QVERIFY(process.readAllStandardOutput().startsWith(output));
+    QVERIFY(process.readAllStandardError().startsWith(errors));
 }
 
 void tst_CommandLine::libraryChosenByEachLaunch()
 {
-    const QString first = m_home.filePath("First & <odd> library.xml");
-    const QString second = m_home.filePath("second.xml");
-    for (const QString &path : {first, second}) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
+    const QStringList libraries{m_home.filePath("First & <odd> library.xml"), m_home.filePath("second.xml")};
     QProcess running;
-    start(running, {"--library", first});
-    QTRY_COMPARE_WITH_TIMEOUT(LibraryPreferences::recentDatabasePath(m_home.path()), first, 10000);
-
     QProcess later;
-    start(later, {"--library", second});
-    QVERIFY(later.waitForFinished());
+    for (QProcess *launch : {&running, &later}) {
+        const QString library = libraries[launch == &later];
+        QFile file(library);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        start(*launch, {"--library", library});
+        QTRY_COMPARE_WITH_TIMEOUT(LibraryPreferences::recentDatabasePath(m_home.path()), library, 10000);
+    }
+    QTRY_COMPARE(later.state(), QProcess::NotRunning); // it handed its library to the running one and left
     QCOMPARE(later.exitCode(), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(LibraryPreferences::recentDatabasePath(m_home.path()), second, 10000);
     running.terminate();
     QVERIFY(running.waitForFinished());
 }
