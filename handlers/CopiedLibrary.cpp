@@ -12,7 +12,7 @@ namespace {
 
 struct LocalPath
 {
-    QString path; // without a Windows drive: "/Users/ana/Music/…"
+    QString path; // decoded: "/Users/ana/Music/…", "/C:/Users/ana/Music/…"
     bool windows = false;
 };
 
@@ -25,9 +25,7 @@ std::optional<LocalPath> localPath(QStringView url)
     if (!path || path->startsWith(QLatin1StringView("//")))
         return std::nullopt;
     static const QRegularExpression drive(QStringLiteral("^/[A-Za-z]:(/|$)"));
-    if (drive.match(*path).hasMatch())
-        return LocalPath{path->sliced(3), true};
-    return LocalPath{*path, false};
+    return LocalPath{*path, drive.match(*path).hasMatch()};
 }
 
 // Below `base` and never outside it: a ".." anywhere refuses the whole path rather than guessing what it meant.
