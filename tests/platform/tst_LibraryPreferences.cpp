@@ -24,6 +24,7 @@ void tst_LibraryPreferences::chooseThenUseDefault_data()
     QTest::addColumn<Paths>("choices");
     QTest::addColumn<Paths>("chosen"); // the paths after the choices; empty: refused, file untouched
     QTest::addColumn<Paths>("restored");
+    QTest::addColumn<QByteArray>("written"); // a piece of the new file
 
     const auto xml = [](const QByteArray &paths) {
         return "<plist version=\"1.0\"><dict><key>Other</key><real>0.5</real>"
@@ -32,18 +33,19 @@ void tst_LibraryPreferences::chooseThenUseDefault_data()
     QFile binary(PELLISOR_FIXTURES_DIR "/../../../fuzz/corpus/binary_plist/every-type.plist");
     QVERIFY(binary.open(QIODevice::ReadOnly));
     const QString odd = QStringLiteral("/m/a & <b> \"é\" 😀.xml");
-    QTest::addRow("no file: created") << QByteArray() << Paths{"/m/A"} << Paths{"/m/A"} << Paths{};
+    QTest::addRow("no file: created") << QByteArray() << Paths{"/m/A"} << Paths{"/m/A"} << Paths{} << QByteArray();
     QTest::addRow("iTunes's path stays second") << xml("<string>~/B</string>") << Paths{"/m/A"} << Paths{"/m/A", "~/B"}
-                                                << Paths{"~/B"};
+                                                << Paths{"~/B"} << QByteArray();
     QTest::addRow("already there: first, once, and back")
         << xml("<string>~/B</string><string>/m/A</string>") << Paths{"/m/A"} << Paths{"/m/A", "~/B"}
-        << Paths{"~/B", "/m/A"};
+        << Paths{"~/B", "/m/A"} << QByteArray();
     QTest::addRow("a second choice replaces the first") << xml("<string>~/B</string>") << Paths{"/m/A", "/m/C"}
-                                                        << Paths{"/m/C", "~/B"} << Paths{"~/B"};
+                                                        << Paths{"/m/C", "~/B"} << Paths{"~/B"} << QByteArray();
     QTest::addRow("binary with every type, rewritten as XML")
-        << binary.readAll() << Paths{odd} << Paths{odd} << Paths{};
-    QTest::addRow("corrupt: left untouched") << QByteArray("<plist><dict><key>") << Paths{"/m/A"} << Paths{} << Paths{};
-    QTest::addRow("control character: refused") << xml({}) << Paths{"/m/\x01"} << Paths{} << Paths{};
+        << binary.readAll() << Paths{odd} << Paths{odd} << Paths{} << QByteArray("<date>2013-04-05T06:07:08Z</date>");
+    QTest::addRow("corrupt: left untouched")
+        << QByteArray("<plist><dict><key>") << Paths{"/m/A"} << Paths{} << Paths{} << QByteArray();
+    QTest::addRow("control character: refused") << xml({}) << Paths{"/m/\x01"} << Paths{} << Paths{} << QByteArray();
 }
 
 void tst_LibraryPreferences::chooseThenUseDefault()
@@ -52,6 +54,7 @@ void tst_LibraryPreferences::chooseThenUseDefault()
     QFETCH(Paths, choices);
     QFETCH(Paths, chosen);
     QFETCH(Paths, restored);
+    QFETCH(QByteArray, written);
     QTemporaryDir home;
     const QString path = LibraryPreferences::preferencesFilePath(home.path());
     QFile file(path);
@@ -84,6 +87,7 @@ void tst_LibraryPreferences::chooseThenUseDefault()
     }
     QVERIFY2(recorded, qPrintable(error));
     QCOMPARE(now(), std::pair(chosen, others));
+    QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll().contains(written));
     QCOMPARE(LibraryPreferences::recentDatabasePath(home.path()), chosen.first());
     QVERIFY(LibraryPreferences::forgetLibrary(home.path(), *recorded, &error));
     QCOMPARE(now(), std::pair(restored, others));
