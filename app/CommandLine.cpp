@@ -19,8 +19,8 @@ void print(FILE *stream, const QString &text)
 std::variant<CommandLineOptions, int> CommandLine::parse(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Serves an iTunes music library to a BlackBerry handset over the local network (TCP port 4556)."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Serves an iTunes music library to a BlackBerry handset over the local network (TCP port 4556)."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));

@@ -51,7 +51,8 @@ bool LibraryMenu::chooseLibrary(const QString &path)
 {
     QString error;
     const bool ok = m_choice.chooseLibrary(path, &error);
-    report(ok, tr("Serving the library %1.").arg(m_choice.chosenLibrary()), error);
+    report(ok, tr("Serving the library %1.").arg(m_choice.chosenLibrary()),
+           tr("The library stays as it was: %1").arg(error));
     return ok;
 }
 
@@ -59,7 +60,8 @@ bool LibraryMenu::chooseMusicFolder(const QString &path)
 {
     QString error;
     const bool ok = m_choice.chooseMusicFolder(path, &error);
-    report(ok, tr("Songs of a copied library are also looked for in %1.").arg(m_choice.musicFolder()), error);
+    report(ok, tr("Songs of a copied library are also looked for in %1.").arg(m_choice.musicFolder()),
+           tr("The music folder stays as it was: %1").arg(error));
     return ok;
 }
 
@@ -67,7 +69,8 @@ void LibraryMenu::useDefaultLibrary()
 {
     QString error;
     const bool ok = m_choice.useDefaultLibrary(&error);
-    report(ok, tr("Serving the library iTunes records, or the one in its default place."), error);
+    report(ok, tr("Serving the library iTunes records, or the one in its default place."),
+           tr("The library stays as it was: %1").arg(error));
 }
 
 void LibraryMenu::setStartAtLogin(bool enabled)
@@ -76,7 +79,7 @@ void LibraryMenu::setStartAtLogin(bool enabled)
     const bool ok = Autostart::setEnabled(enabled, QCoreApplication::applicationFilePath(), &error);
     m_startAtLogin->setChecked(Autostart::isEnabled());
     report(ok, enabled ? tr("Pellisor starts when you log in.") : tr("Pellisor no longer starts when you log in."),
-           error);
+           tr("Start at Login stays as it was: %1").arg(error));
 }
 
 void LibraryMenu::report(bool ok, const QString &done, const QString &error)
