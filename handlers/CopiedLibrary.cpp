@@ -50,7 +50,7 @@ QStringList candidatePaths(QStringView location, QStringView musicFolder, const 
 {
     const std::optional<LocalPath> song = localPath(location);
     std::optional<LocalPath> folder = localPath(musicFolder);
-    if (!song || !folder || song->windows != folder->windows)
+    if (!song || !folder)
         return {};
     if (!folder->path.endsWith(u'/'))
         folder->path += u'/';

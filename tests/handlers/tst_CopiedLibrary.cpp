@@ -45,8 +45,6 @@ void tst_CopiedLibrary::candidatePaths_data()
                                                << "file://localhost//server/share/" << "/srv" << QStringList{};
     QTest::addRow("drive letter and no Music Folder") << "file://localhost/C:/Music/x.mp3" << "" << "/srv"
                                                       << QStringList{};
-    QTest::addRow("Windows song, Mac folder") << "file://localhost/C:/Music/x.mp3" << "file:///Music/" << "/srv"
-                                              << QStringList{};
     QTest::addRow("escapes that are not UTF-8") << mac + "x%FF.mp3" << mac << "/srv" << QStringList{};
     QTest::addRow("folder at the root: only the user's folder")
         << "file:///x/y.mp3" << "file:///" << "/srv" << QStringList{"/srv/x/y.mp3"};
