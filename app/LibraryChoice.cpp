@@ -34,7 +34,7 @@ QString LibraryChoice::musicFolderProblem(const QString &path)
 bool LibraryChoice::chooseLibrary(const QString &path, QString *error)
 {
     *error = libraryFileProblem(path);
-    if (!error->isEmpty() || !saved(error)) // settings that cannot be written could not undo the choice later
+    if (!error->isEmpty() || !settingsWritable(error)) // or the choice could never be undone
         return false;
     const std::optional<LibraryPreferences::RecordedLibrary> recorded =
         LibraryPreferences::recordLibrary(m_homePath, QFileInfo(path).absoluteFilePath(), this->recorded(), error);
@@ -48,7 +48,7 @@ bool LibraryChoice::chooseLibrary(const QString &path, QString *error)
 bool LibraryChoice::useDefaultLibrary(QString *error)
 {
     const std::optional<LibraryPreferences::RecordedLibrary> recorded = this->recorded();
-    if (!saved(error))
+    if (!settingsWritable(error))
         return false;
     if (recorded && !LibraryPreferences::forgetLibrary(m_homePath, *recorded, error))
         return false;
@@ -86,10 +86,19 @@ std::optional<LibraryPreferences::RecordedLibrary> LibraryChoice::recorded() con
     return LibraryPreferences::RecordedLibrary{path, isNumber ? previousIndex : -1};
 }
 
+bool LibraryChoice::settingsWritable(QString *error) const
+{
+    if (m_settings.isWritable())
+        return true;
+    *error = QStringLiteral("Pellisor's settings cannot be written to %1.").arg(m_settings.fileName());
+    return false;
+}
+
 bool LibraryChoice::saved(QString *error)
 {
+    // A settings file that was not readable (FormatError) is our own, and is written afresh all the same.
     m_settings.sync();
-    if (m_settings.status() == QSettings::NoError)
+    if (m_settings.status() != QSettings::AccessError)
         return true;
     *error = QStringLiteral("Pellisor's settings could not be written to %1.").arg(m_settings.fileName());
     return false;

@@ -30,6 +30,7 @@ public:
 
 private:
     std::optional<LibraryPreferences::RecordedLibrary> recorded() const;
+    bool settingsWritable(QString *error) const;
     bool saved(QString *error);
 
     const QString m_homePath;
