@@ -51,7 +51,8 @@ bool SingleInstance::handOverToRunningInstance(const QString &library, const QSt
 {
     QLockFile decision(QDir(QDir::tempPath()).filePath(m_name + QStringLiteral(".lock")));
     const bool decidingAlone = decision.tryLock(decisionTimeLimitMs);
-    if (askRunningInstanceToReopen(pathRequest(libraryRequest, library) + pathRequest(musicFolderRequest, musicFolder)))
+    const QByteArray choices = pathRequest(libraryRequest, library) + pathRequest(musicFolderRequest, musicFolder);
+    if (askRunningInstanceToReopen(choices))
         return true;
     listen();
     if (decidingAlone)
