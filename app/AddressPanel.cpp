@@ -46,6 +46,8 @@ AddressPanel::AddressPanel(HostAddressSource source, QWidget *parent)
         m_poll->setInterval(pollInterval);
         connect(m_poll, &QTimer::timeout, this, &AddressPanel::refresh);
     }
+    // Filled before the window is first laid out, so that it is sized and placed with its addresses.
+    refresh();
 }
 
 QStringList AddressPanel::handsetAddresses(const QStringList &addresses)

@@ -46,6 +46,8 @@ MainWindow::MainWindow(HTTPServer *server, HostAddressSource addresses, QWidget 
     // The window takes the size its content asks for, also when a longer line or another download needs a row.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     centralWidget()->installEventFilter(this);
+    // Right before the first show too, so that a window centred then is still centred when it appears.
+    fitHeightToContent();
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
@@ -53,8 +55,13 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     // Wrapped lines are as tall as they are at the content's one width, not at the narrower width their size hint
     // guesses; without this the window grows by the difference and spreads it between the lines.
     if (watched == centralWidget() && event->type() == QEvent::LayoutRequest)
-        centralWidget()->setFixedHeight(centralWidget()->heightForWidth(contentWidth));
+        fitHeightToContent();
     return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::fitHeightToContent()
+{
+    centralWidget()->setFixedHeight(centralWidget()->heightForWidth(contentWidth));
 }
 
 QString MainWindow::statusText() const

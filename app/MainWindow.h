@@ -42,6 +42,7 @@ protected:
 
 private:
     void createMenus();
+    void fitHeightToContent();
     QWidget *createContent(HTTPServer *server, HostAddressSource addresses);
 
     LibraryMenu *m_libraryMenu = nullptr;

@@ -80,8 +80,9 @@ void tst_MainWindow::takenPortCanBeTriedAgain()
 
 void tst_MainWindow::listsEveryNonLoopbackIPv4Address()
 {
-    const QStringList host{"fe80::1%en0", "127.0.0.1", "192.168.1.20", "::1", "172.16.0.5", "127.0.1.1", "10.0.0.5"};
+    QStringList host;
     MainWindow window(nullptr, HostAddressSource{[&] { return host; }, [] { return QString(); }});
+    host = QStringList{"fe80::1%en0", "127.0.0.1", "192.168.1.20", "::1", "172.16.0.5", "127.0.1.1", "10.0.0.5"};
     window.show();
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("addresses"))->text(),
              QStringLiteral("192.168.1.20\n172.16.0.5\n10.0.0.5"));
