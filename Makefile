@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_SEED ?= 0
 
-.PHONY: all deps configure build run demo test sanitize fuzz soak bench clean
+.PHONY: all deps configure build run demo package test sanitize fuzz soak bench clean
 
 all: build
 
@@ -22,6 +22,10 @@ run: build
 
 demo: build
 	@scripts/run --demo $(BUILD_DIR)
+
+# A Debian package of the application: $(BUILD_DIR)/pellisor_<version>_<arch>.deb
+package: build
+	@cmake --build $(BUILD_DIR) --target package
 
 # The tests of the ordinary build, then all of them again under the sanitizers, then every fuzz target.
 test: build

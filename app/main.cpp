@@ -1,5 +1,7 @@
 #include "AppIcon.h"
+#include "CommandLine.h"
 #include "HTTPServer.h"
+#include "LibraryMenu.h"
 #include "MainWindow.h"
 #include "MyController.h"
 #include "PellisorAppDelegate.h"
@@ -9,6 +11,7 @@
 #include "WindowPlacement.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -16,6 +19,17 @@
 
 int main(int argc, char *argv[])
 {
+    // Answered before anything starts: --help, --version and mistakes never touch a display, the port or the lock.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const std::variant<CommandLineOptions, int> parsed = CommandLine::parse(arguments);
+    if (const int *exitStatus = std::get_if<int>(&parsed))
+        return *exitStatus;
+    const CommandLineOptions options = std::get<CommandLineOptions>(parsed);
+    if (options.verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("pellisor.*.debug=true"));
+
     // Without a desktop the server still runs: Qt draws the window off screen.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
         && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
@@ -29,7 +43,7 @@ int main(int argc, char *argv[])
 
     // Decided before anything is shown or started: a second launch never touches the server's port.
     SingleInstance instance;
-    if (instance.handOverToRunningInstance())
+    if (instance.handOverToRunningInstance(options.library, options.musicFolder))
         return 0;
 
     HTTPServer *server = HTTPServer::sharedHTTPServer();
@@ -42,6 +56,13 @@ int main(int argc, char *argv[])
     QObject::connect(&window, &MainWindow::addressReportRequested, &controller, &MyController::MyClick);
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
                      &PellisorAppDelegate::applicationShouldHandleReopen);
+    LibraryMenu *library = window.libraryMenu();
+    QObject::connect(&instance, &SingleInstance::libraryChosen, library, &LibraryMenu::chooseLibrary);
+    QObject::connect(&instance, &SingleInstance::musicFolderChosen, library, &LibraryMenu::chooseMusicFolder);
+    if (!options.library.isEmpty())
+        library->chooseLibrary(options.library);
+    if (!options.musicFolder.isEmpty())
+        library->chooseMusicFolder(options.musicFolder);
 
     std::unique_ptr<TrayIcon> tray;
     if (QSystemTrayIcon::isSystemTrayAvailable()) {

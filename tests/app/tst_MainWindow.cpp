@@ -1,10 +1,13 @@
-// The window: its status line follows a real server through its states, and its button asks for the report.
+// The window: its status line follows a real server through its states and offers to start a failed one again, it
+// lists the addresses to type into a handset, shows downloads while they last, and its button asks for the report.
 
 #include "HTTPServer.h"
 #include "LoopbackServer.h"
 #include "MainWindow.h"
 
+#include <QLabel>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -32,7 +35,9 @@ class tst_MainWindow : public QObject
 
 private slots:
     void statusLineFollowsTheServer();
-    void statusLineExplainsATakenPort();
+    void takenPortCanBeTriedAgain();
+    void listsEveryNonLoopbackIPv4Address();
+    void downloadShowsABarUntilItHasFinished();
     void buttonAsksForTheAddressReport();
     void offersQuitInTheFileMenu();
     void closingOnlyHides();
@@ -53,24 +58,55 @@ void tst_MainWindow::statusLineFollowsTheServer()
     QCOMPARE(stopping, (QStringList{QStringLiteral("Stopping…"), QStringLiteral("Stopped")}));
 }
 
-void tst_MainWindow::statusLineExplainsATakenPort()
+void tst_MainWindow::takenPortCanBeTriedAgain()
 {
-    QTcpServer otherProgram;
-    QVERIFY(otherProgram.listen(QHostAddress::LocalHost));
-    HTTPServer server(loopbackOptions(otherProgram.serverPort()));
+    auto otherProgram = std::make_unique<QTcpServer>();
+    QVERIFY(otherProgram->listen(QHostAddress::LocalHost));
+    HTTPServer server(loopbackOptions(otherProgram->serverPort()));
     MainWindow window(&server);
+    auto *tryAgain = window.findChild<QPushButton *>(QStringLiteral("tryAgain"));
+    QVERIFY(!tryAgain->isVisibleTo(&window));
 
     server.start();
-
     QCOMPARE(server.state(), HTTPServer::HTTPServerStateIdle);
-    QVERIFY(server.lastError());
     QCOMPARE(window.statusText(), QStringLiteral("Not serving: port 4556 is in use by another program."));
+    QVERIFY(tryAgain->isVisibleTo(&window));
+
+    otherProgram.reset();
+    QTest::mouseClick(tryAgain, Qt::LeftButton);
+    QCOMPARE(server.state(), HTTPServer::HTTPServerStateRunning);
+    QVERIFY(!tryAgain->isVisibleTo(&window));
+}
+
+void tst_MainWindow::listsEveryNonLoopbackIPv4Address()
+{
+    QStringList host;
+    MainWindow window(nullptr, HostAddressSource{[&] { return host; }, [] { return QString(); }});
+    host = QStringList{"fe80::1%en0", "127.0.0.1", "192.168.1.20", "::1", "172.16.0.5", "127.0.1.1", "10.0.0.5"};
+    window.show();
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("addresses"))->text(),
+             QStringLiteral("192.168.1.20\n172.16.0.5\n10.0.0.5"));
+}
+
+void tst_MainWindow::downloadShowsABarUntilItHasFinished()
+{
+    MainWindow window(nullptr);
+    window.downloadStarted(7, QStringLiteral("192.168.1.31"), QStringLiteral("Song.mp3"), 4000);
+    QPointer<QProgressBar> bar = window.findChild<QProgressBar *>();
+    QVERIFY(bar && bar->isVisibleTo(&window));
+    window.downloadProgress(7, 1000);
+    QCOMPARE(bar->value(), bar->maximum() / 4);
+
+    window.downloadFinished(7, true);
+    QCOMPARE(bar->value(), bar->maximum());
+    QTRY_VERIFY_WITH_TIMEOUT(!bar, 10000);
 }
 
 void tst_MainWindow::buttonAsksForTheAddressReport()
 {
     MainWindow window(nullptr);
-    const QList<QPushButton *> buttons = window.findChildren<QPushButton *>();
+    QList<QPushButton *> buttons = window.findChildren<QPushButton *>();
+    buttons.removeIf([&](QPushButton *button) { return !button->isVisibleTo(&window); });
     QCOMPARE(buttons.size(), 1);
     QCOMPARE(buttons.first()->text().remove(u'&'), QStringLiteral("Show IP Address"));
 
