@@ -343,7 +343,7 @@ bool isBinary(const PropertyListDocument &doc)
 QByteArray xmlText(const PropertyListDocument &doc, const PlistNode &node)
 {
     if (node.flags & PlistNode::NeedsDecoding)
-        return XmlPropertyListReader::decodeText(doc.rawText(node));
+        return XmlText::decode(doc.rawText(node));
     return doc.rawText(node).toByteArray();
 }
 
