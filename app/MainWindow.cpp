@@ -1,11 +1,17 @@
 #include "MainWindow.h"
 
+#include "ActivityPanel.h"
+#include "AddressPanel.h"
 #include "AppIcon.h"
-#include "HTTPServer.h"
-#include "ServerStatusText.h"
+#include "LibraryMenu.h"
+#include "LibraryPanel.h"
+#include "ServerPanel.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QEvent>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
@@ -16,36 +22,76 @@ namespace {
 
 constexpr int logoSize = 64;
 constexpr int contentMargin = 20;
-constexpr int contentWidth = 440;
+// Wide enough for a Windows-style library path to stay readable once shortened, narrow enough for a laptop.
+constexpr int contentWidth = 560;
 
-QLabel *hintLabel(const QString &text, QWidget *parent)
+QFrame *separator(QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
-    label->setWordWrap(true);
-    label->setForegroundRole(QPalette::PlaceholderText);
-    return label;
+    auto *line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
 }
 
 } // namespace
 
-MainWindow::MainWindow(HTTPServer *server, QWidget *parent)
+MainWindow::MainWindow(HTTPServer *server, HostAddressSource addresses, QWidget *parent)
     : QMainWindow(parent)
-    , m_server(server)
 {
     setWindowTitle(QStringLiteral("Pellisor"));
     setWindowIcon(pellisorIcon());
     createMenus();
-    setCentralWidget(createContent());
-    if (m_server)
-        connect(m_server, &HTTPServer::stateChanged, this, &MainWindow::showServerState);
-    showServerState();
-    // The window takes the size its content asks for, also when a longer status line needs another row.
+    setCentralWidget(createContent(server, std::move(addresses)));
+    connect(m_libraryMenu, &LibraryMenu::message, m_libraryPanel, &LibraryPanel::showNote);
+    // The window takes the size its content asks for, also when a longer line or another download needs a row.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    centralWidget()->installEventFilter(this);
+    // Right before the first show too, so that a window centred then is still centred when it appears.
+    fitHeightToContent();
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Wrapped lines are as tall as they are at the content's one width, not at the narrower width their size hint
+    // guesses; without this the window grows by the difference and spreads it between the lines.
+    if (watched == centralWidget() && event->type() == QEvent::LayoutRequest)
+        fitHeightToContent();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::fitHeightToContent()
+{
+    centralWidget()->setFixedHeight(centralWidget()->heightForWidth(contentWidth));
 }
 
 QString MainWindow::statusText() const
 {
-    return m_status->text();
+    return m_serverPanel->statusText();
+}
+
+void MainWindow::showLibrary(const LibraryStatus &status)
+{
+    m_libraryPanel->showLibrary(status);
+}
+
+void MainWindow::showSongList(const QString &peer, qsizetype songs, qint64 msecs)
+{
+    m_activityPanel->showSongList(peer, songs, msecs);
+}
+
+void MainWindow::downloadStarted(quint64 id, const QString &peer, const QString &fileName, qint64 totalBytes)
+{
+    m_activityPanel->downloadStarted(id, peer, fileName, totalBytes);
+}
+
+void MainWindow::downloadProgress(quint64 id, qint64 sentBytes)
+{
+    m_activityPanel->downloadProgress(id, sentBytes);
+}
+
+void MainWindow::downloadFinished(quint64 id, bool complete)
+{
+    m_activityPanel->downloadFinished(id, complete);
 }
 
 void MainWindow::createMenus()
@@ -53,19 +99,19 @@ void MainWindow::createMenus()
     QMenu *fileMenu = menuBar()->addMenu(tr("&File"));
     QAction *closeWindow = fileMenu->addAction(tr("&Close Window"), this, &QWidget::close);
     closeWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    m_libraryMenu = new LibraryMenu(fileMenu, closeWindow, this, QDir::homePath());
     fileMenu->addSeparator();
     QAction *quit = fileMenu->addAction(tr("&Quit"), qApp, &QCoreApplication::quit);
     // Spelled out: where the platform follows Windows conventions, the standard Quit key has no binding at all.
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 }
 
-QWidget *MainWindow::createContent()
+QWidget *MainWindow::createContent(HTTPServer *server, HostAddressSource addresses)
 {
     auto *content = new QWidget(this);
 
     auto *icon = new QLabel(content);
     icon->setPixmap(pellisorIcon().pixmap(logoSize));
-    icon->setAlignment(Qt::AlignTop);
 
     auto *title = new QLabel(QStringLiteral("Pellisor"), content);
     QFont titleFont = title->font();
@@ -73,10 +119,9 @@ QWidget *MainWindow::createContent()
     titleFont.setBold(true);
     title->setFont(titleFont);
 
-    m_status = new QLabel(content);
-    m_status->setObjectName(QStringLiteral("serverStatus"));
-    m_status->setTextFormat(Qt::PlainText);
-    m_status->setWordWrap(true);
+    m_serverPanel = new ServerPanel(server, content);
+    m_libraryPanel = new LibraryPanel(content);
+    m_activityPanel = new ActivityPanel(content);
 
     auto *button = new QPushButton(tr("Show &IP Address"), content);
     button->setDefault(true);
@@ -85,10 +130,15 @@ QWidget *MainWindow::createContent()
     auto *text = new QVBoxLayout;
     text->setSpacing(6);
     text->addWidget(title);
-    text->addWidget(m_status);
+    text->addWidget(m_serverPanel);
+    text->addSpacing(10);
+    text->addWidget(new AddressPanel(std::move(addresses), content));
     text->addSpacing(6);
-    text->addWidget(hintLabel(tr("Type one of this computer's addresses into Pellisor on your handset."), content));
-    text->addStretch();
+    text->addWidget(separator(content));
+    text->addSpacing(6);
+    text->addWidget(m_libraryPanel);
+    text->addSpacing(10);
+    text->addWidget(m_activityPanel);
 
     auto *top = new QHBoxLayout;
     top->setSpacing(16);
@@ -107,9 +157,4 @@ QWidget *MainWindow::createContent()
 
     content->setFixedWidth(contentWidth);
     return content;
-}
-
-void MainWindow::showServerState()
-{
-    m_status->setText(m_server ? serverStatusText(*m_server) : tr("Stopped"));
 }

@@ -13,8 +13,18 @@
 namespace {
 
 constexpr char reopenRequest[] = "reopen\n";
+// Followed by a path, percent-encoded so that no character of it can end the line.
+constexpr QByteArrayView libraryRequest("library ");
+constexpr QByteArrayView musicFolderRequest("music-folder ");
 // Anything longer without a line end is not one of ours.
 constexpr qint64 longestRequest = 64;
+// A path holds up to PATH_MAX (4096) bytes, each of which may take three when encoded.
+constexpr qint64 longestPathRequest = 3 * 4096 + 32;
+
+QByteArray pathRequest(QByteArrayView request, const QString &path)
+{
+    return path.isEmpty() ? QByteArray() : request.toByteArray() + path.toUtf8().toPercentEncoding() + '\n';
+}
 
 // Local sockets connect or fail at once; these only bound a peer that is alive but not answering.
 constexpr int connectTimeLimitMs = 1000;
@@ -37,11 +47,12 @@ QString SingleInstance::nameForCurrentUser()
     return QStringLiteral("pellisor-%1-%2").arg(::getuid()).arg(QString::fromLatin1(digest));
 }
 
-bool SingleInstance::handOverToRunningInstance()
+bool SingleInstance::handOverToRunningInstance(const QString &library, const QString &musicFolder)
 {
     QLockFile decision(QDir(QDir::tempPath()).filePath(m_name + QStringLiteral(".lock")));
     const bool decidingAlone = decision.tryLock(decisionTimeLimitMs);
-    if (askRunningInstanceToReopen())
+    const QByteArray choices = pathRequest(libraryRequest, library) + pathRequest(musicFolderRequest, musicFolder);
+    if (askRunningInstanceToReopen(choices))
         return true;
     listen();
     if (decidingAlone)
@@ -49,13 +60,13 @@ bool SingleInstance::handOverToRunningInstance()
     return false;
 }
 
-bool SingleInstance::askRunningInstanceToReopen()
+bool SingleInstance::askRunningInstanceToReopen(const QByteArray &choices)
 {
     QLocalSocket socket;
     socket.connectToServer(m_name);
     if (!socket.waitForConnected(connectTimeLimitMs))
         return false;
-    socket.write(reopenRequest);
+    socket.write(choices + reopenRequest);
     socket.waitForBytesWritten(writeTimeLimitMs);
     socket.disconnectFromServer();
     return true;
@@ -86,9 +97,19 @@ void SingleInstance::acceptRequests()
 void SingleInstance::readRequest(QLocalSocket *socket)
 {
     while (socket->canReadLine()) {
-        if (socket->readLine() == reopenRequest)
+        const QByteArray line = socket->readLine();
+        const auto path = [&line](QByteArrayView request) {
+            return QString::fromUtf8(QByteArray::fromPercentEncoding(line.sliced(request.size()).chopped(1)));
+        };
+        if (line == reopenRequest)
             emit reopenRequested();
+        else if (line.startsWith(libraryRequest))
+            emit libraryChosen(path(libraryRequest));
+        else if (line.startsWith(musicFolderRequest))
+            emit musicFolderChosen(path(musicFolderRequest));
     }
-    if (socket->bytesAvailable() > longestRequest)
+    const QByteArray start = socket->peek(musicFolderRequest.size());
+    const bool pathFollows = start.startsWith(libraryRequest) || start.startsWith(musicFolderRequest);
+    if (socket->bytesAvailable() > (pathFollows ? longestPathRequest : longestRequest))
         socket->abort();
 }

@@ -20,14 +20,17 @@ public:
     static QString nameForCurrentUser();
 
     // True when a running instance was found and asked to reopen: this process should then exit.
-    // Otherwise this process becomes the instance that later launches find.
-    bool handOverToRunningInstance();
+    // Otherwise this process becomes the instance that later launches find. A library or music folder
+    // chosen on this launch's command line goes to the running instance first.
+    bool handOverToRunningInstance(const QString &library = {}, const QString &musicFolder = {});
 
 signals:
     void reopenRequested();
+    void libraryChosen(const QString &path);
+    void musicFolderChosen(const QString &path);
 
 private:
-    bool askRunningInstanceToReopen();
+    bool askRunningInstanceToReopen(const QByteArray &choices);
     void listen();
     void acceptRequests();
     void readRequest(QLocalSocket *socket);

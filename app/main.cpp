@@ -1,7 +1,9 @@
 #include "AppIcon.h"
+#include "CommandLine.h"
 #include "EndpointContext.h"
 #include "HeapReturn.h"
 #include "HTTPServer.h"
+#include "LibraryMenu.h"
 #include "MainWindow.h"
 #include "MusicLibrary.h"
 #include "MyController.h"
@@ -25,6 +27,17 @@ int main(int argc, char *argv[])
 {
     returnLargeFreedBlocksToTheSystem();
 
+    // Answered before anything starts: --help, --version and mistakes never touch a display, the port or the lock.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const std::variant<CommandLineOptions, int> parsed = CommandLine::parse(arguments);
+    if (const int *exitStatus = std::get_if<int>(&parsed))
+        return *exitStatus;
+    const CommandLineOptions options = std::get<CommandLineOptions>(parsed);
+    if (options.verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("pellisor.*=true"));
+
     // Without a desktop the server still runs: Qt draws the window off screen.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
         && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
@@ -35,13 +48,10 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("pellisor"));
     QApplication::setWindowIcon(pellisorIcon());
     QApplication::setQuitOnLastWindowClosed(false);
-    // What the server and the library do, logged by categories that are otherwise silent.
-    if (QApplication::arguments().contains(QStringLiteral("--verbose")))
-        QLoggingCategory::setFilterRules(QStringLiteral("pellisor.*.info=true"));
 
     // Decided before anything is shown or started: a second launch never touches the server's port.
     SingleInstance instance;
-    if (instance.handOverToRunningInstance())
+    if (instance.handOverToRunningInstance(options.library, options.musicFolder))
         return 0;
 
     // Song lists are made on these threads, never on the event loop's; one list per core at most, since each holds
@@ -62,6 +72,13 @@ int main(int argc, char *argv[])
     QObject::connect(&window, &MainWindow::addressReportRequested, &controller, &MyController::MyClick);
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
                      &PellisorAppDelegate::applicationShouldHandleReopen);
+    LibraryMenu *libraryMenu = window.libraryMenu();
+    QObject::connect(&instance, &SingleInstance::libraryChosen, libraryMenu, &LibraryMenu::chooseLibrary);
+    QObject::connect(&instance, &SingleInstance::musicFolderChosen, libraryMenu, &LibraryMenu::chooseMusicFolder);
+    if (!options.library.isEmpty())
+        libraryMenu->chooseLibrary(options.library);
+    if (!options.musicFolder.isEmpty())
+        libraryMenu->chooseMusicFolder(options.musicFolder);
 
     std::unique_ptr<TrayIcon> tray;
     if (QSystemTrayIcon::isSystemTrayAvailable()) {

@@ -331,3 +331,52 @@ PlistValue PropertyList::root() const
 {
     return PlistValue(m_doc.get(), m_doc->root);
 }
+
+namespace {
+
+bool isBinary(const PropertyListDocument &doc)
+{
+    return QByteArrayView(doc.bytes, doc.size).startsWith("bplist");
+}
+
+// An XML date's or data's text as the file has it, comments and references resolved.
+QByteArray xmlText(const PropertyListDocument &doc, const PlistNode &node)
+{
+    if (node.flags & PlistNode::NeedsDecoding)
+        return XmlText::decode(doc.rawText(node));
+    return doc.rawText(node).toByteArray();
+}
+
+} // namespace
+
+double PlistValue::toReal() const
+{
+    return type() == Type::Real ? std::bit_cast<double>(node().inlineBits()) : 0.0;
+}
+
+bool PlistValue::toBool() const
+{
+    return type() == Type::Boolean && node().kind == PlistNode::True;
+}
+
+QDateTime PlistValue::toDateTime() const
+{
+    if (type() != Type::Date)
+        return {};
+    if (!isBinary(*m_doc))
+        return QDateTime::fromString(QString::fromLatin1(xmlText(*m_doc, node())), Qt::ISODate).toUTC();
+    // Seconds since the start of 2001, as Core Foundation counts them.
+    const double seconds = std::bit_cast<double>(node().inlineBits());
+    if (!std::isfinite(seconds) || std::abs(seconds) > 1e15)
+        return {};
+    return QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).addMSecs(qint64(std::llround(seconds * 1000)));
+}
+
+QByteArray PlistValue::toData() const
+{
+    if (type() != Type::Data)
+        return {};
+    if (isBinary(*m_doc))
+        return m_doc->rawText(node()).toByteArray();
+    return QByteArray::fromBase64(xmlText(*m_doc, node()));
+}

@@ -4,6 +4,7 @@
 // preferences), read-only.
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringView>
 
@@ -77,6 +78,14 @@ private:
 
     const PropertyListDocument *m_doc = nullptr;
     quint32 m_index = 0;
+
+public:
+    // What a property-list writer needs to write every other type back. Other types: 0, false, an invalid
+    // date, a null QByteArray.
+    double toReal() const;
+    bool toBool() const;
+    QDateTime toDateTime() const; // in UTC
+    QByteArray toData() const;
 };
 
 class PropertyList

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+// Starting Pellisor when the user logs in, as freedesktop.org desktops do it: an entry in the autostart folder
+// ($XDG_CONFIG_HOME/autostart, ~/.config/autostart by default).
+namespace Autostart {
+
+QString entryPath();
+bool isEnabled();
+// Writes an entry that starts `program`, or removes it. False with the reason in `error`.
+bool setEnabled(bool enabled, const QString &program, QString *error);
+
+} // namespace Autostart

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+class QDateTime;
+class QLabel;
+class QWidget;
+
+// The few looks the window's panels share, so that they read as one window.
+
+// A short bold caption above a panel's lines.
+QLabel *sectionHeading(const QString &text, QWidget *parent);
+// A quieter line of explanation.
+QLabel *hintLabel(const QString &text, QWidget *parent);
+// A plain, wrapping line whose text comes from outside (paths, peers, error texts): never read as markup.
+QLabel *plainLabel(QWidget *parent);
+// "today at 14:05" or a date and time, in the user's locale and time zone.
+QString momentText(const QDateTime &moment);

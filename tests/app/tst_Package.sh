@@ -1,0 +1,31 @@
+#!/bin/sh
+# The Debian package that `make package` builds: built afresh into a scratch folder, then read and unpacked.
+# Usage: tst_Package.sh <cpack> <build folder>
+set -eu
+cpack=$1
+build=$2
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+"$cpack" --config "$build/CPackConfig.cmake" -B "$scratch" >"$scratch/log" 2>&1 || { cat "$scratch/log"; fail cpack; }
+set -- "$scratch"/pellisor_*_*.deb
+[ $# -eq 1 ] && [ -f "$1" ] || fail "no single pellisor_<version>_<arch>.deb in $(ls "$scratch")"
+deb=$1
+
+depends=$(dpkg-deb --field "$deb" Depends)
+for runtime in libqt6core6 libqt6gui6 libqt6network6 libqt6widgets6; do
+    echo "$depends" | grep -q "$runtime" || fail "Depends lacks $runtime: $depends"
+done
+
+dpkg-deb --extract "$deb" "$scratch/root"
+listed=$(dpkg-deb --contents "$deb")
+for file in bin/pellisor share/applications/pellisor.desktop share/icons/hicolor/scalable/apps/pellisor.svg \
+    share/icons/hicolor/256x256/apps/pellisor.png share/man/man1/pellisor.1.gz share/doc/pellisor/changelog.gz; do
+    file=usr/$file
+    echo "$listed" | grep -q " \./$file\$" || fail "not listed: $file"
+    [ -s "$scratch/root/$file" ] || fail "not unpacked: $file"
+done
+"$scratch/root/usr/bin/pellisor" --version | grep -q '^pellisor [0-9]' || fail "the unpacked program does not run"
+gzip -dc "$scratch/root/usr/share/man/man1/pellisor.1.gz" | grep -q '^\.SH OPTIONS' || fail "the manual has no OPTIONS"
+echo "PASS: $deb"
