@@ -62,6 +62,8 @@ bool LibraryMenu::chooseMusicFolder(const QString &path)
     const bool ok = m_choice.chooseMusicFolder(path, &error);
     report(ok, tr("Songs of a copied library are also looked for in %1.").arg(m_choice.musicFolder()),
            tr("The music folder stays as it was: %1").arg(error));
+    if (ok)
+        emit musicFolderChosen(m_choice.musicFolder());
     return ok;
 }
 

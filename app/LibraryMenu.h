@@ -27,6 +27,7 @@ public:
 
 signals:
     void message(const QString &text);
+    void musicFolderChosen(const QString &folder);
 
 private:
     void report(bool ok, const QString &done, const QString &error);

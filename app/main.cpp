@@ -3,6 +3,7 @@
 #include "EndpointContext.h"
 #include "HeapReturn.h"
 #include "HTTPServer.h"
+#include "LibraryChoice.h"
 #include "LibraryMenu.h"
 #include "MainWindow.h"
 #include "MusicLibrary.h"
@@ -75,6 +76,8 @@ int main(int argc, char *argv[])
     LibraryMenu *libraryMenu = window.libraryMenu();
     QObject::connect(&instance, &SingleInstance::libraryChosen, libraryMenu, &LibraryMenu::chooseLibrary);
     QObject::connect(&instance, &SingleInstance::musicFolderChosen, libraryMenu, &LibraryMenu::chooseMusicFolder);
+    library.setUserMusicFolder(LibraryChoice(QDir::homePath()).musicFolder());
+    QObject::connect(libraryMenu, &LibraryMenu::musicFolderChosen, &library, &MusicLibrary::setUserMusicFolder);
     if (!options.library.isEmpty())
         libraryMenu->chooseLibrary(options.library);
     if (!options.musicFolder.isEmpty())

@@ -39,6 +39,12 @@ void GetSong::startResponse()
         const std::optional<QString> path = SongLocation::filePath(location);
         songName = path.value_or(location);
         std::unique_ptr<QFile> file = path ? SongFile::open(*path) : nullptr;
+        if (!file && path) {
+            for (const QString &copied : library->copiedSongPaths(location)) {
+                if ((file = SongFile::open(copied)))
+                    break;
+            }
+        }
         if (!file)
             throw LibraryError(QStringLiteral("An unexpected error occurred sending song: %1").arg(songName));
 

@@ -17,14 +17,20 @@ public:
         if (!list.isListed() || request <= m_installedRequest)
             return;
         m_index = list.index;
+        m_libraryPath = list.libraryPath;
+        m_musicFolder = list.musicFolder;
         m_installedRequest = request;
     }
 
     // Empty before the first list.
     const TrackIndex &current() const { return m_index; }
+    const QString &libraryPath() const { return m_libraryPath; }
+    const QString &musicFolder() const { return m_musicFolder; }
 
 private:
     TrackIndex m_index;
+    QString m_libraryPath;
+    QString m_musicFolder;
     quint64 m_lastRequested = 0;
     quint64 m_installedRequest = 0;
 };

@@ -1,5 +1,6 @@
 #include "MusicLibrary.h"
 
+#include "CopiedLibrary.h"
 #include "LibraryError.h"
 #include "LibraryLocator.h"
 #include "LibraryLogging.h"
@@ -38,6 +39,8 @@ void makeSongList(QPromise<SongList> &promise, const QString &homePath, const QS
         QElapsedTimer timer;
         timer.start();
         list.body = SongListBuilder::buildPieces(library.root(), deviceValue, list.index);
+        list.libraryPath = LibraryLocator::libraryPath(homePath);
+        list.musicFolder = library.root().value(QLatin1StringView("Music Folder")).toString();
         qCInfo(lcLibrary, "listed %lld songs, %lld bytes, in %lld ms", qlonglong(list.index.size()),
                qlonglong(list.bodySize()), qlonglong(timer.elapsed()));
     } catch (const LibraryError &error) {
@@ -108,4 +111,10 @@ MusicLibrary::List MusicLibrary::startSongList(const QString &deviceValue)
 QString MusicLibrary::getSongLocation(const QString &trackId) const
 {
     return m_songById.current().getSongLocation(trackId);
+}
+
+QStringList MusicLibrary::copiedSongPaths(const QString &location) const
+{
+    return CopiedLibrary::candidatePaths(location, m_songById.musicFolder(), m_songById.libraryPath(),
+                                         m_userMusicFolder);
 }

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -38,6 +39,10 @@ public:
 
     // Where the file of a track of the latest list lies (its Location text), or a null string.
     QString getSongLocation(const QString &trackId) const;
+    // Where else the song at `location` of the latest list may lie, when the library was copied from another
+    // computer: below the copy of its music folder next to the library file, then below `userMusicFolder`.
+    QStringList copiedSongPaths(const QString &location) const;
+    void setUserMusicFolder(const QString &folder) { m_userMusicFolder = folder; }
 
 private:
     struct ListState;
@@ -51,6 +56,7 @@ private:
 
     const QString m_homePath;
     QThreadPool &m_workers;
+    QString m_userMusicFolder;
     LatestTrackIndex m_songById;
     // The latest list of each device value, until it is done.
     QHash<QString, List> m_latestLists;

@@ -15,6 +15,10 @@ struct SongList
     // The reason to give the handset when there is no list. Null when there is one, and when making it failed in
     // a way that is not the handset's to hear about (then no answer is made up).
     QString failure;
+    // The library file the list was made from and its top-level "Music Folder": a library copied from another
+    // computer still finds its songs below where that folder now lies.
+    QString libraryPath;
+    QString musicFolder;
 
     bool isListed() const { return !body.isEmpty(); }
     qint64 bodySize() const

@@ -123,6 +123,23 @@ private slots:
         QCOMPARE(get("/getSong?xx=2"), answer("b"));
         QCOMPARE(get("/getSong?xx=1"), notFound("1"));
     }
+
+    // A library copied from a Windows computer finds its songs below the copy of its music folder next to the
+    // library file; a Location outside that folder is not remapped and fails as any missing file does.
+    void downloadsFromALibraryCopiedFromAnotherComputer()
+    {
+        QVERIFY(writeFile(m_home.filePath(u"Music/iTunes/iTunes Media/Music/Band/song.mp3"_s), "copied"));
+        const QList<TestTrack> tracks{
+            {7, u"Song"_s, {}, {}, u"file://localhost/c:/Users/Ana/Music/iTunes/iTunes%20Media/Music/Band/song.mp3"_s},
+            {8, u"Song"_s, {}, {}, u"file://localhost/C:/Users/Ana/Music/iTunes/Music/Band/song.mp3"_s}};
+        QVERIFY(writeFile(libraryPath(), libraryXml(tracks).replace("<key>Major", "<key>Music Folder</key><string>"
+                          "file://localhost/C:/Users/Ana/Music/iTunes/iTunes%20Media/</string><key>Major")));
+        QVERIFY(get("/getSongList").startsWith("HTTP/1.1 200 OK"));
+        QCOMPARE(get("/getSong?xx=7"), answer("copied"));
+        const QByteArray outside = "/C:/Users/Ana/Music/iTunes/Music/Band/song.mp3";
+        QCOMPARE(get("/getSong?xx=8"), failed("the song '" + outside + "': An unexpected error occurred sending song: "
+                                              + outside));
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_MusicEndpoints)
