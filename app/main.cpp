@@ -1,9 +1,11 @@
 #include "AppIcon.h"
 #include "CommandLine.h"
+#include "EndpointActivity.h"
 #include "EndpointContext.h"
 #include "HeapReturn.h"
 #include "HTTPServer.h"
 #include "LibraryChoice.h"
+#include "LibraryLocator.h"
 #include "LibraryMenu.h"
 #include "MainWindow.h"
 #include "MusicLibrary.h"
@@ -60,13 +62,26 @@ int main(int argc, char *argv[])
     QThreadPool listWorkers;
     listWorkers.setMaxThreadCount(QThread::idealThreadCount());
     MusicLibrary library(QDir::homePath(), listWorkers);
-    const EndpointContext endpoints{&library};
+    EndpointActivity activity;
+    const EndpointContext endpoints{&library, &activity};
 
     HTTPServer *server = HTTPServer::sharedHTTPServer();
     server->setEndpointContext(&endpoints);
     PellisorAppDelegate delegate(server);
     MainWindow window(server);
     delegate.setWindow(&window);
+    // The library as each list found it, and what handsets do, as it happens; nothing here reads the library.
+    window.showLibrary({LibraryLocator::libraryPath(QDir::homePath())});
+    QObject::connect(&library, &MusicLibrary::songListMade, &window, [&window](const SongList &list) {
+        if (list.isListed())
+            window.showLibrary({list.libraryPath, list.trackCount, list.index.size(), QDateTime::currentDateTime()});
+        else if (!list.failure.isNull())
+            window.showLibrary({list.libraryPath, -1, -1, {}, list.failure});
+    });
+    QObject::connect(&activity, &EndpointActivity::songListSent, &window, &MainWindow::showSongList);
+    QObject::connect(&activity, &EndpointActivity::downloadStarted, &window, &MainWindow::downloadStarted);
+    QObject::connect(&activity, &EndpointActivity::downloadProgress, &window, &MainWindow::downloadProgress);
+    QObject::connect(&activity, &EndpointActivity::downloadFinished, &window, &MainWindow::downloadFinished);
 
     MyController controller;
     controller.setAlertParent(&window);

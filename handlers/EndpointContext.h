@@ -1,5 +1,6 @@
 #pragma once
 
+class EndpointActivity;
 class MusicLibrary;
 
 // What the application gives its endpoints, through the server that creates them (HTTPServer::setEndpointContext).
@@ -7,4 +8,6 @@ struct EndpointContext
 {
     // Not owned. Without one, the music endpoints find nothing: a song list is not answered, and no song is found.
     MusicLibrary *library = nullptr;
+    // Not owned; may be null. Told of each list sent and each download.
+    EndpointActivity *activity = nullptr;
 };

@@ -1,11 +1,14 @@
 #include "GetSong.h"
 
+#include "EndpointActivity.h"
 #include "EndpointContext.h"
 #include "HTTPConnection.h"
 #include "LibraryError.h"
 #include "MusicLibrary.h"
 #include "SongFile.h"
 #include "SongLocation.h"
+
+#include <QFileInfo>
 
 void GetSong::load()
 {
@@ -52,11 +55,28 @@ void GetSong::startResponse()
         writeResponse(HTTPResponse::plainText(200, size));
         // The file goes out as the socket drains. Should it end early, the connection is cut rather than
         // followed by anything the handset could take for the rest of the song.
-        if (HTTPConnection *connection = fileHandle())
+        if (HTTPConnection *connection = fileHandle()) {
+            reportDownload(connection, QFileInfo(songName).fileName(), size);
             connection->sendFile(std::move(file), size);
+        }
     } catch (const LibraryError &error) {
         errorResponse(QStringLiteral("An unexpected error occurred sending the song '") + songName
                       + QStringLiteral("': ") + error.reason());
     }
     finishResponse();
+}
+
+void GetSong::reportDownload(HTTPConnection *connection, const QString &fileName, qint64 size)
+{
+    EndpointActivity *activity = context() ? context()->activity : nullptr;
+    if (!activity)
+        return;
+    static quint64 downloads = 0;
+    const quint64 id = ++downloads;
+    emit activity->downloadStarted(id, connection->peerAddress().toString(), fileName, size);
+    connect(connection, &HTTPConnection::fileProgress, activity,
+            [activity, id](qint64 sent) { emit activity->downloadProgress(id, sent); });
+    connect(connection, &HTTPConnection::closed, activity, [activity, id, connection] {
+        emit activity->downloadFinished(id, connection->fileBytesRemaining() == 0);
+    });
 }

@@ -22,4 +22,8 @@ public:
     static QString trackIdOf(const QString &urlText);
 
     void startResponse() override;
+
+private:
+    // Tells the application's activity, if it listens, of this download and how it goes.
+    void reportDownload(HTTPConnection *connection, const QString &fileName, qint64 size);
 };

@@ -1,5 +1,6 @@
 #include "GetSongListResponse.h"
 
+#include "EndpointActivity.h"
 #include "EndpointContext.h"
 #include "HTTPConnection.h"
 #include "MusicLibrary.h"
@@ -23,6 +24,7 @@ void GetSongListResponse::startResponse()
         sendSongList(SongList());
         return;
     }
+    m_requested.start();
     const QString device = URLParser(m_url.absoluteString()).valueForVariable(u"device");
     // Answered later, from the event loop; not at all if the connection has gone and this handler with it.
     library->requestSongList(device, this, [this](const SongList &list) { sendSongList(list); });
@@ -36,6 +38,9 @@ void GetSongListResponse::sendSongList(const SongList &list)
         if (HTTPConnection *connection = fileHandle()) {
             for (const QByteArray &piece : list.body)
                 connection->write(piece);
+            if (EndpointActivity *activity = context()->activity)
+                emit activity->songListSent(connection->peerAddress().toString(), list.index.size(),
+                                            m_requested.elapsed());
         }
     } else if (!list.failure.isNull()) {
         errorResponse(QStringLiteral("An unexpected error occurred sending the song list: ") + list.failure);

@@ -2,6 +2,8 @@
 
 #include "HTTPResponseHandler.h"
 
+#include <QElapsedTimer>
+
 struct SongList;
 
 // Answers "/getSongList" (optionally "?device=bb10") with the playable songs of the iTunes library. The list is
@@ -24,4 +26,6 @@ public:
 
 private:
     void sendSongList(const SongList &list);
+
+    QElapsedTimer m_requested;
 };

@@ -43,12 +43,16 @@ public:
     void abort();
 
     qint64 bytesQueued() const;
+    // What of the file given to sendFile() has not gone out: 0 once all of it has.
+    qint64 fileBytesRemaining() const { return m_fileRemaining; }
 
 signals:
     void dataReceived(const QByteArray &bytes);
     // The peer has ended its sending side; it may still read.
     void endOfStream();
     void closed();
+    // How much of the file given to sendFile() has gone out so far.
+    void fileProgress(qint64 sentBytes);
 
 private:
     void readAvailable();
@@ -74,4 +78,5 @@ private:
     qsizetype m_bufferOffset = 0;
     std::unique_ptr<QFile> m_file;
     qint64 m_fileRemaining = 0;
+    qint64 m_fileLength = 0;
 };

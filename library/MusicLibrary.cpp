@@ -39,8 +39,8 @@ void makeSongList(QPromise<SongList> &promise, const QString &homePath, const QS
         QElapsedTimer timer;
         timer.start();
         list.body = SongListBuilder::buildPieces(library.root(), deviceValue, list.index);
-        list.libraryPath = LibraryLocator::libraryPath(homePath);
         list.musicFolder = library.root().value(QLatin1StringView("Music Folder")).toString();
+        list.trackCount = library.root().value(QLatin1StringView("Tracks")).count();
         qCInfo(lcLibrary, "listed %lld songs, %lld bytes, in %lld ms", qlonglong(list.index.size()),
                qlonglong(list.bodySize()), qlonglong(timer.elapsed()));
     } catch (const LibraryError &error) {
@@ -51,6 +51,7 @@ void makeSongList(QPromise<SongList> &promise, const QString &homePath, const QS
         list = SongList();
         qCInfo(lcLibrary, "no song list, and no answer: %s", error.what());
     }
+    list.libraryPath = LibraryLocator::libraryPath(homePath);
     promise.addResult(std::move(list));
 }
 
@@ -97,8 +98,10 @@ MusicLibrary::List MusicLibrary::startSongList(const QString &deviceValue)
         if (m_latestLists.value(deviceValue).watcher == watcher)
             m_latestLists.remove(deviceValue);
         watcher->deleteLater();
-        if (watcher->future().resultCount() > 0)
+        if (watcher->future().resultCount() > 0) {
             m_songById.offer(state->request, watcher->result());
+            emit songListMade(watcher->result());
+        }
     });
     const auto work = [homePath = m_homePath, deviceValue, state](QPromise<SongList> &promise) {
         state->started = true;

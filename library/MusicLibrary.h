@@ -44,6 +44,10 @@ public:
     QStringList copiedSongPaths(const QString &location) const;
     void setUserMusicFolder(const QString &folder) { m_userMusicFolder = folder; }
 
+signals:
+    // Each list that has been made, or has failed, once its index has been offered; for whoever shows the library.
+    void songListMade(const SongList &list);
+
 private:
     struct ListState;
     struct List

@@ -19,6 +19,8 @@ struct SongList
     // computer still finds its songs below where that folder now lies.
     QString libraryPath;
     QString musicFolder;
+    // The tracks of the library, listed or not.
+    qsizetype trackCount = 0;
 
     bool isListed() const { return !body.isEmpty(); }
     qint64 bodySize() const
