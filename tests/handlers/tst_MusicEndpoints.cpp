@@ -17,15 +17,9 @@ namespace {
 
 const QByteArray noLibrary = "Couldn't find iTunes Library XML file. Do you have iTunes installed?";
 
-QByteArray answer(const QByteArray &body, const QByteArray &status = "200 OK")
-{
-    return "HTTP/1.1 " + status + "\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: "
-           + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-}
-
 QByteArray failed(const QByteArray &what)
 {
-    return answer("An unexpected error occurred sending " + what, "400 Bad Request");
+    return plainTextResponse("An unexpected error occurred sending " + what, "400 Bad Request");
 }
 
 QByteArray notFound(const QByteArray &id)
@@ -72,13 +66,13 @@ private slots:
         const QList<TestTrack> tracks{{101, u"Large"_s, u"Band"_s, {}, locationOf(media(u"large.mp3"_s))},
                                       {102, u"Zoë"_s, {}, {}, locationOf(decomposed)}};
         QVERIFY(writeFile(libraryPath(), libraryXml(tracks)));
-        QCOMPARE(get("/getSongList"), answer("<songs>\r\n<song><trackid>101</trackid><name>Large</name><album>Un"
+        QCOMPARE(get("/getSongList"), plainTextResponse("<songs>\r\n<song><trackid>101</trackid><name>Large</name><album>Un"
                                              "known Album</album><artist>Band</artist><filename>large.mp3</filename>"
                                              "</song>\r\n<song><trackid>102</trackid><name>Zoe</name><album>Unknown "
                                              "Album</album><artist>Unknown Artist</artist><filename>Zoe? &amp; Co.m4a"
                                              "</filename></song>\r\n</songs>"));
-        QVERIFY(get("/getSong?xx=101") == answer(large));
-        QCOMPARE(get("/getSong?xx=102"), answer("small"));
+        QVERIFY(get("/getSong?xx=101") == plainTextResponse(large));
+        QCOMPARE(get("/getSong?xx=102"), plainTextResponse("small"));
         for (const QByteArray unknown : {"1234", "0101", "+101", "101&y=2", ""})
             QCOMPARE(get("/getSong?xx=" + unknown), notFound(unknown));
         QVERIFY(QFile::remove(composed));
@@ -108,9 +102,9 @@ private slots:
         tracks.append({2, u"Song"_s, {}, {}, locationOf(media(u"b.mp3"_s))});
         all += line(2, "b.mp3") + "</songs>";
         QVERIFY(writeFile(libraryPath(), libraryXml(tracks, {{u"BlackBerry"_s, allButTheFirst}})));
-        QCOMPARE(get("/getSongList"), answer(all));
-        QCOMPARE(get("/getSong?xx=1"), answer("a"));
-        QCOMPARE(get("/getSongList?device=bb10"), answer(all.remove(9, line(1).size())));
+        QCOMPARE(get("/getSongList"), plainTextResponse(all));
+        QCOMPARE(get("/getSong?xx=1"), plainTextResponse("a"));
+        QCOMPARE(get("/getSongList?device=bb10"), plainTextResponse(all.remove(9, line(1).size())));
         QCOMPARE(get("/getSong?xx=1"), notFound("1"));
 
         QVERIFY(QFile::remove(libraryPath()));
@@ -119,8 +113,8 @@ private slots:
         const QByteArray path = libraryPath().toUtf8();
         QCOMPARE(get("/getSongList"), failed("the song list: Unable to load iTunes Library XML file. (" + path + ")"));
         for (const QByteArray id : {"1250", "1251", "2500"})
-            QCOMPARE(get("/getSong?xx=" + id), answer("a"));
-        QCOMPARE(get("/getSong?xx=2"), answer("b"));
+            QCOMPARE(get("/getSong?xx=" + id), plainTextResponse("a"));
+        QCOMPARE(get("/getSong?xx=2"), plainTextResponse("b"));
         QCOMPARE(get("/getSong?xx=1"), notFound("1"));
     }
 
@@ -135,7 +129,7 @@ private slots:
         QVERIFY(writeFile(libraryPath(), libraryXml(tracks).replace("<key>Major", "<key>Music Folder</key><string>"
                           "file://localhost/C:/Users/Ana/Music/iTunes/iTunes%20Media/</string><key>Major")));
         QVERIFY(get("/getSongList").startsWith("HTTP/1.1 200 OK"));
-        QCOMPARE(get("/getSong?xx=7"), answer("copied"));
+        QCOMPARE(get("/getSong?xx=7"), plainTextResponse("copied"));
         const QByteArray outside = "/C:/Users/Ana/Music/iTunes/Music/Band/song.mp3";
         QCOMPARE(get("/getSong?xx=8"), failed("the song '" + outside + "': An unexpected error occurred sending song: "
                                               + outside));
