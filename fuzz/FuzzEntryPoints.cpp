@@ -9,12 +9,14 @@
 #include "SongLocation.h"
 #include "URLParser.h"
 #include "Utf8Text.h"
+#include "XmlPropertyListReader.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -162,8 +164,24 @@ void urlParser(QByteArrayView input)
     check(url.endsWith(trackId));
 }
 
+// Read in two halves (wherever the middle falls), an XML document reads as it does in one pass.
+void readsTheSameInTwoHalves(QByteArrayView input)
+{
+    const QByteArray bytes = input.toByteArray();
+    PropertyListDocument onePass, twoHalves;
+    for (PropertyListDocument *doc : {&onePass, &twoHalves}) {
+        doc->bytes = bytes.constData();
+        doc->size = bytes.size();
+    }
+    const bool read = XmlPropertyListReader::read(onePass, std::numeric_limits<qsizetype>::max());
+    check(XmlPropertyListReader::read(twoHalves, 0) == read);
+    check(!read || onePass.nodes.size() == twoHalves.nodes.size() + twoHalves.laterNodes.size());
+}
+
 void propertyList(QByteArrayView input)
 {
+    if (!input.startsWith("bplist"))
+        readsTheSameInTwoHalves(input);
     const std::optional<PropertyList> list = PropertyList::readData(input.toByteArray());
     if (!list)
         return;

@@ -9,12 +9,24 @@ constexpr qsizetype kShortestElement = 6;
 
 PlistTreeBuilder::PlistTreeBuilder(PropertyListDocument &doc)
     : m_nodes(doc.nodes)
+    , m_firstIndex(0)
     , m_root(doc.root)
 {
     // An upper bound, so the arena never reallocates; pages that stay unused are never touched.
     m_nodes.reserve(size_t(doc.size / kShortestElement + 1));
     m_pending.reserve(4096);
     m_open.reserve(kMaxPlistNestingDepth + 1);
+}
+
+PlistTreeBuilder::PlistTreeBuilder(PropertyListDocument &doc, qsizetype firstByte)
+    : m_nodes(doc.laterNodes)
+    , m_firstIndex(PropertyListDocument::kLaterNodes)
+    , m_root(doc.root)
+{
+    m_nodes.reserve(size_t((doc.size - firstByte) / kShortestElement + 1));
+    m_pending.reserve(4096);
+    m_open.reserve(kMaxPlistNestingDepth + 1);
+    open(PlistNode::Dictionary, false);
 }
 
 bool PlistTreeBuilder::close()
@@ -25,7 +37,7 @@ bool PlistTreeBuilder::close()
     if (container.kind == PlistNode::Dictionary && childCount % 2 != 0)
         return false;
     PlistNode &node = m_pending[container.pendingIndex];
-    node.a = quint32(m_nodes.size());
+    node.a = m_firstIndex + quint32(m_nodes.size());
     node.b = childCount;
     m_nodes.insert(m_nodes.end(), firstChild, m_pending.end());
     m_pending.erase(firstChild, m_pending.end());
@@ -37,4 +49,10 @@ void PlistTreeBuilder::finish()
 {
     m_root = quint32(m_nodes.size());
     m_nodes.push_back(m_pending.front());
+}
+
+void PlistTreeBuilder::adopt(const PlistTreeBuilder &later)
+{
+    m_pending.insert(m_pending.end(), later.m_pending.begin() + 1, later.m_pending.end());
+    m_deepest = std::max(m_deepest, depth() + later.deepest() - 1);
 }

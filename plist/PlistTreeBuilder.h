@@ -2,6 +2,7 @@
 
 #include "PropertyListDocument.h"
 
+#include <algorithm>
 #include <vector>
 
 // Builds a document's node arena as a reader meets the values in file order. The children of each open container
@@ -12,6 +13,9 @@ class PlistTreeBuilder
 public:
     // Reserves the arena for the most nodes doc.size bytes can hold, so that it never moves.
     explicit PlistTreeBuilder(PropertyListDocument &doc);
+    // For the values of the bytes from `firstByte` on, in doc.laterNodes; they start inside a dictionary that
+    // another builder has open, which this one stands in for until adopt() takes its entries over.
+    PlistTreeBuilder(PropertyListDocument &doc, qsizetype firstByte);
 
     // Starts a Dictionary or Array; an empty one (<dict/>) is complete at once. False when that would nest deeper
     // than kMaxPlistNestingDepth.
@@ -22,8 +26,10 @@ public:
         PlistNode node;
         node.kind = kind;
         m_pending.push_back(node);
-        if (!empty)
+        if (!empty) {
             m_open.push_back({quint32(m_pending.size() - 1), kind});
+            m_deepest = std::max(m_deepest, qsizetype(m_open.size()));
+        }
         return true;
     }
 
@@ -46,6 +52,14 @@ public:
     // Once every container is closed: makes the first value read the document's root.
     void finish();
 
+    // How many containers are open, and the most that were open at once.
+    qsizetype depth() const { return qsizetype(m_open.size()); }
+    qsizetype deepest() const { return m_deepest; }
+
+    // Appends the entries of the dictionary that `later` stood in for to the innermost open container here. Their
+    // nodes stay in the later arena.
+    void adopt(const PlistTreeBuilder &later);
+
 private:
     struct OpenContainer
     {
@@ -54,7 +68,9 @@ private:
     };
 
     std::vector<PlistNode, HugePageAllocator<PlistNode>> &m_nodes;
+    quint32 m_firstIndex; // the index of m_nodes[0] in the document
     quint32 &m_root;
+    qsizetype m_deepest = 0;
     std::vector<PlistNode> m_pending;
     std::vector<OpenContainer> m_open;
 };

@@ -109,7 +109,7 @@ bool readCapped(QIODevice &device, qint64 limit, QByteArray &out)
 
 const PlistNode &PlistValue::node() const
 {
-    return m_doc->nodes[m_index];
+    return m_doc->node(m_index);
 }
 
 PlistValue::Type PlistValue::type() const
@@ -150,7 +150,7 @@ void PlistValue::findValues(const QLatin1StringView *keys, PlistValue *found, qs
     qsizetype missing = count;
     const PlistNode &dictionary = node();
     for (quint32 i = 0; i < dictionary.b && missing > 0; i += 2) {
-        const PlistNode &key = m_doc->nodes[dictionary.a + i];
+        const PlistNode &key = m_doc->node(dictionary.a + i);
         for (qsizetype k = 0; k < count; ++k) {
             if (!seen[k] && keyEquals(*m_doc, key, probes[k])) {
                 seen[k] = true;
@@ -170,8 +170,8 @@ void PlistValue::prefetchKeys() const
     if (!isDictionary() || node().b == 0)
         return;
     const PlistNode &dictionary = node();
-    const PlistNode &firstKey = m_doc->nodes[dictionary.a];
-    const PlistNode &lastKey = m_doc->nodes[dictionary.a + dictionary.b - 2];
+    const PlistNode &firstKey = m_doc->node(dictionary.a);
+    const PlistNode &lastKey = m_doc->node(dictionary.a + dictionary.b - 2);
     if ((firstKey.flags | lastKey.flags) & PlistNode::SideString)
         return;
     const quint64 begin = firstKey.a;
@@ -205,7 +205,7 @@ QString PlistValue::keyAt(qsizetype i) const
 {
     if (!isDictionary() || i < 0 || i >= count())
         return {};
-    return nodeText(*m_doc, m_doc->nodes[node().a + quint32(2 * i)]);
+    return nodeText(*m_doc, m_doc->node(node().a + quint32(2 * i)));
 }
 
 PlistValue PlistValue::valueAt(qsizetype i) const

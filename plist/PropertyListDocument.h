@@ -64,9 +64,19 @@ public:
     // Set while a regular file is still being read into `fileBytes`; `size` is then the size it is expected to have.
     const ArrivingBytes *arriving = nullptr;
 
+    // The nodes. A large XML document is read in two halves at once, and the values of the second half stay in
+    // an arena of their own: a node's index from kLaterNodes on is one of those.
+    static constexpr quint32 kLaterNodes = quint32(1) << 31;
     std::vector<PlistNode, HugePageAllocator<PlistNode>> nodes;
+    std::vector<PlistNode, HugePageAllocator<PlistNode>> laterNodes;
     std::vector<QString> sideStrings;
     quint32 root = 0;
 
+    const PlistNode &node(quint32 index) const
+    {
+        return index < kLaterNodes ? nodes[index] : laterNodes[index - kLaterNodes];
+    }
     QByteArrayView rawText(const PlistNode &node) const { return QByteArrayView(bytes + node.a, node.b); }
 };
+// Every value takes at least a byte of the file, so the first arena never reaches the second's indexes.
+static_assert(kMaxPlistFileBytes < qint64(PropertyListDocument::kLaterNodes));

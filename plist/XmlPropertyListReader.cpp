@@ -1,5 +1,7 @@
 #include "XmlPropertyListReader.h"
 
+#include "XmlSecondHalf.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -64,10 +66,10 @@ constexpr ByteSet kBase64Bytes("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuv
 
 } // namespace
 
-bool XmlPropertyListReader::read(PropertyListDocument &doc)
+bool XmlPropertyListReader::read(PropertyListDocument &doc, qsizetype twoHalvesFrom)
 {
     XmlPropertyListReader reader(doc);
-    return reader.readDocument();
+    return reader.readDocument(twoHalvesFrom);
 }
 
 XmlPropertyListReader::XmlPropertyListReader(PropertyListDocument &doc)
@@ -77,15 +79,28 @@ XmlPropertyListReader::XmlPropertyListReader(PropertyListDocument &doc)
 {
 }
 
-bool XmlPropertyListReader::readDocument()
+XmlPropertyListReader::XmlPropertyListReader(PropertyListDocument &doc, const char *start)
+    : m_doc(doc)
+    , m_bytes(doc.bytes, doc.size, doc.arriving)
+    , m_tree(doc, start - doc.bytes)
+{
+}
+
+bool XmlPropertyListReader::readDocument(qsizetype twoHalvesFrom)
 {
     if (m_doc.size > kMaxPlistFileBytes)
         return false;
+    if (m_doc.size >= twoHalvesFrom) {
+        m_secondHalf = std::make_unique<SecondHalf>(m_doc);
+        m_secondHalfAt = m_doc.size / 2;
+    }
     m_bytes.awaitAhead(m_bytes.begin());
     const char *p = m_bytes.retryOnWholeFile(m_bytes.begin(), [this](const char *q) { return readUpToRoot(q); });
     if (!p || !(p = m_bytes.retryOnWholeFile(p, [this](const char *q) { return openRootDictionary(q); }))
         || !(p = readNested(p)))
         return false;
+    if (m_secondHalf) // the document ended before its middle
+        dropSecondHalf();
     m_bytes.awaitWholeFile();
     m_doc.size = m_bytes.end() - m_bytes.begin();
     if (!(p = skipMisc(p)) || !(p = readEndTag(p, m_bytes.end(), Element::Plist)) || !(p = skipMisc(p)))
@@ -159,12 +174,67 @@ const char *XmlPropertyListReader::openRootDictionary(const char *p)
 const char *XmlPropertyListReader::readNested(const char *p)
 {
     while (m_tree.hasOpen()) {
+        if (p - m_bytes.begin() >= m_secondHalfAt) [[unlikely]]
+            p = meetSecondHalf(p);
         m_bytes.awaitAhead(p);
         if (!(p = m_bytes.retryOnWholeFile(p, [this](const char *q) { return readNestedStep(q); })))
             return nullptr;
     }
     m_tree.finish();
     return p;
+}
+
+// At the middle: learns where the second half starts. There: takes its values over when this reading is at the
+// same place in the same state, and goes on from where it stopped. Past it: drops them.
+const char *XmlPropertyListReader::meetSecondHalf(const char *p)
+{
+    if (!m_secondHalf)
+        return p;
+    const char *start = m_secondHalf->start();
+    if (start && p < start) {
+        m_secondHalfAt = start - m_bytes.begin();
+        return p;
+    }
+    m_secondHalfAt = std::numeric_limits<qsizetype>::max();
+    if (p == start && m_tree.expectsKey()) {
+        const char *end = m_secondHalf->finish();
+        if (end && m_tree.depth() + m_secondHalf->tree().deepest() - 1 <= kMaxPlistNestingDepth) {
+            m_tree.adopt(m_secondHalf->tree());
+            m_secondHalf.reset();
+            return end;
+        }
+    }
+    dropSecondHalf();
+    return p;
+}
+
+void XmlPropertyListReader::dropSecondHalf()
+{
+    m_secondHalf.reset();
+    m_doc.laterNodes = {};
+}
+
+// The entries of the dictionary the second half starts in, up to (not including) its end tag.
+const char *XmlPropertyListReader::readSecondHalf(const char *p, const std::atomic<bool> &cancelled)
+{
+    const auto nextTag = [this](const char *q) {
+        q = skipSpace(q, m_bytes.end());
+        return m_bytes.end() - q >= 2 ? q : nullptr;
+    };
+    for (;;) {
+        if (cancelled.load(std::memory_order_relaxed))
+            return nullptr;
+        m_bytes.awaitAhead(p);
+        if (m_tree.depth() == 1) {
+            const char *tag = m_bytes.retryOnWholeFile(p, nextTag);
+            if (!tag)
+                return nullptr;
+            if (tag[0] == '<' && tag[1] == '/')
+                return p;
+        }
+        if (!(p = m_bytes.retryOnWholeFile(p, [this](const char *q) { return readNestedStep(q); })))
+            return nullptr;
+    }
 }
 
 inline const char *XmlPropertyListReader::readNestedStep(const char *p)

@@ -7,20 +7,35 @@
 
 #include <QByteArrayView>
 
+#include <atomic>
+#include <limits>
+#include <memory>
 #include <string_view>
 
 // Reads an XML property list in place: one pass over the bytes that checks the whole file is well-formed and
 // records each value as a node pointing at its raw text, which is only decoded when a caller asks for it
 // (XmlText::decode). This is the grammar; the characters are XmlText's, the arena is PlistTreeBuilder's, and a
 // file still being read is followed through ReadAhead.
+//
+// A large document is read in two halves at once. Another thread reads from the first key after the middle whose
+// value is a dictionary (in a library, a track's) to the end of the dictionary that key is in, as though that
+// dictionary had just been opened. If this reader then arrives exactly where that half starts, inside a dictionary
+// that wants a key, the values are the same as it would have read itself, and it takes them over and goes on from
+// where the other stopped; anywhere else (the key was inside a comment, say), it drops them and reads on alone.
 class XmlPropertyListReader
 {
 public:
-    // Fills doc.nodes and doc.root from doc.bytes; false unless the bytes are a well-formed "plist 1.0" document
-    // with a dictionary at the top. While doc.arriving is set, reads only what has arrived.
-    static bool read(PropertyListDocument &doc);
+    // Below this the second thread would cost more than it saves.
+    static constexpr qsizetype kTwoHalvesBytes = qsizetype(4) << 20;
+
+    // Fills doc.nodes (and doc.laterNodes) and doc.root from doc.bytes; false unless the bytes are a well-formed
+    // "plist 1.0" document with a dictionary at the top. While doc.arriving is set, reads only what has arrived.
+    // A document of `twoHalvesFrom` bytes or more is read in two halves.
+    static bool read(PropertyListDocument &doc, qsizetype twoHalvesFrom = kTwoHalvesBytes);
 
 private:
+    class SecondHalf;
+
     using Element = XmlText::Element;
 
     struct StartTag
@@ -31,8 +46,10 @@ private:
     };
 
     explicit XmlPropertyListReader(PropertyListDocument &doc);
+    // The reader of the second half, from `start` on.
+    XmlPropertyListReader(PropertyListDocument &doc, const char *start);
 
-    bool readDocument();
+    bool readDocument(qsizetype twoHalvesFrom);
 
     const char *readUpToRoot(const char *p) const;
     const char *readProlog(const char *p) const;
@@ -40,6 +57,9 @@ private:
     const char *skipMisc(const char *p) const;
     const char *openRootDictionary(const char *p);
     const char *readNested(const char *p);
+    const char *meetSecondHalf(const char *p);
+    void dropSecondHalf();
+    const char *readSecondHalf(const char *p, const std::atomic<bool> &cancelled);
     const char *readNestedStep(const char *p);
     const char *readChild(const char *p);
     const char *openContainer(const StartTag &tag);
@@ -54,4 +74,7 @@ private:
     PropertyListDocument &m_doc;
     ReadAhead m_bytes;
     PlistTreeBuilder m_tree;
+    std::unique_ptr<SecondHalf> m_secondHalf;
+    // Where the reading next has to look at the second half: the middle, then where that half starts.
+    qsizetype m_secondHalfAt = std::numeric_limits<qsizetype>::max();
 };

@@ -18,9 +18,10 @@ QByteArray plist(const QByteArray &body) // of the top dictionary
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>" + body + "</dict>\n</plist>\n";
 }
 
-// The nodes the XML reader makes of the document, or -1 if it refuses it. While the bytes are arriving, they come
-// as readFile's do, here in small pieces with pauses between them; those not there yet are garbage.
-qsizetype nodesRead(const QByteArray &document, bool whileArriving)
+// The values of the document, read whole or (as readFile's arrive) in small pieces with pauses between them,
+// in one pass or in two halves from `twoHalvesFrom` bytes on; "refused" if the reader refuses it. The text depends
+// on the values only, not on where their nodes lie.
+QByteArray treeRead(const QByteArray &document, bool whileArriving, qsizetype twoHalvesFrom)
 {
     PropertyListDocument doc;
     doc.arrayBytes = whileArriving ? QByteArray(document.size(), '\xFF') : document;
@@ -37,10 +38,30 @@ qsizetype nodesRead(const QByteArray &document, bool whileArriving)
         }
         arriving.arrive(document.size(), true);
     });
-    const bool parsed = XmlPropertyListReader::read(doc);
+    const bool parsed = XmlPropertyListReader::read(doc, twoHalvesFrom);
     arriving.cancel();
     feeder.join();
-    return parsed ? qsizetype(doc.nodes.size()) : -1;
+    const std::function<QByteArray(quint32)> values = [&](quint32 index) {
+        const PlistNode &node = doc.node(index);
+        QByteArray text = QByteArray::number(node.kind) + '/' + QByteArray::number(node.flags);
+        if (node.kind != PlistNode::Dictionary && node.kind != PlistNode::Array)
+            return text + '=' + QByteArray::number(node.inlineBits()) + ' ';
+        for (quint32 i = 0; i < node.b; ++i)
+            text += (i ? "" : "[") + values(node.a + i);
+        return text + "] ";
+    };
+    return parsed ? values(doc.root) : "refused";
+}
+
+// A document whose middle, where the second half of a reading in two halves looks for where to start, is where
+// `atTheMiddle` begins.
+QByteArray middleAt(const QByteArray &before, const QByteArray &atTheMiddle, const QByteArray &after)
+{
+    const QByteArray frame = plist({});
+    const qsizetype head = frame.indexOf("</dict>") + 1 + before.size();
+    const qsizetype rest = atTheMiddle.size() + after.size() + frame.size() - head + 1;
+    const QByteArray filler = "<key>f</key><string>" + QByteArray(rest - head - 29, 'f') + "</string>";
+    return plist(filler + before + atTheMiddle + after);
 }
 
 // {U+FEFF "k": U+FEFF "Ünïcödé", "shared": S, "again": S, "doubling": D}: S is one dictionary referred to twice, D
@@ -117,6 +138,22 @@ private slots:
             return w.add(W::marker(0xA, 1, {1}));
         }));
         refused("reference to no object", binaryWith([](W &) { return 77; }));
+        const QByteArray entry = "<key>k</key><dict><key>n</key><integer>1</integer></dict>";
+        const QByteArray tail = "<key>t</key><string>v &#38; w</string>"_ba.repeated(300);
+        QTest::addRow("two halves") << middleAt({}, entry, tail) << true;
+        // The second half reads the entry and stops at "</x", but this is no place to start.
+        QTest::addRow("two halves, in a comment") << middleAt({}, "<!--" + entry + "</x -->", tail) << true;
+        QTest::addRow("two halves, in CDATA") << middleAt({}, "<key>s</key><string><![CDATA[" + entry + "</x]]>"
+                                                          "</string>", tail) << true;
+        QTest::addRow("two halves, after the root") << plist({}) + "<!--" + entry + QByteArray(99, ' ') + "-->"
+                                                    << true;
+        refused("two halves, where a value is due", middleAt("<key>v</key>", entry + "<key>z</key>", {}));
+        refused("two halves, malformed", middleAt({}, entry, "<key>i</key><integer>x</integer>" + tail));
+        refused("two halves, a key without a value", middleAt({}, entry + "<key>z</key>", {}));
+        QTest::addRow("two halves, nesting at the limit") << middleAt(open.repeated(300), open.repeated(210)
+            + entry + close.repeated(210), close.repeated(300)) << true;
+        refused("two halves, nesting past the limit", middleAt(open.repeated(300), open.repeated(211)
+            + entry + close.repeated(211), close.repeated(300)));
         refused("huge array", binaryWith([](W &w) { return w.add(W::marker(0xA, quint64(1) << 60)); }));
         refused("huge string", binaryWith([](W &w) { return w.add(W::marker(0x5, quint64(1) << 62)); }));
         refused("string past the end", binaryWith([](W &w) { return w.add(W::marker(0x6, 1000) + "ab"); }));
@@ -129,14 +166,21 @@ private slots:
             return level;
         }));
     }
-    // Read whole, and (XML) read while the bytes arrive, the answer is the same.
+    // Read whole, and (XML) read while the bytes arrive, in one pass or in two halves, the answer is the same.
     void checksWellFormedness()
     {
         QFETCH(QByteArray, document);
         QFETCH(bool, valid);
         QCOMPARE(PropertyList::readData(document).has_value(), valid);
-        if (!document.startsWith("bplist"))
-            QCOMPARE(nodesRead(document, true), nodesRead(document, false));
+        if (document.startsWith("bplist"))
+            return;
+        constexpr qsizetype onePass = std::numeric_limits<qsizetype>::max();
+        const QByteArray values = treeRead(document, false, onePass);
+        QCOMPARE(values != "refused", valid);
+        for (const bool whileArriving : {false, true}) {
+            for (const qsizetype twoHalvesFrom : {onePass, qsizetype(0)})
+                QCOMPARE(treeRead(document, whileArriving, twoHalvesFrom), values);
+        }
     }
 
     // Whole, the document reads as it should (a leading U+FEFF in a key or a value is a character, not a byte-order
