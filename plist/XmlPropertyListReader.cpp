@@ -197,7 +197,7 @@ const char *XmlPropertyListReader::meetSecondHalf(const char *p)
     }
     m_secondHalfAt = std::numeric_limits<qsizetype>::max();
     if (p == start && m_tree.expectsKey()) {
-        const char *end = m_secondHalf->finish();
+        const char *end = m_secondHalf->handOver();
         if (end && m_tree.depth() + m_secondHalf->tree().deepest() - 1 <= kMaxPlistNestingDepth) {
             m_tree.adopt(m_secondHalf->tree());
             m_secondHalf.reset();
@@ -214,18 +214,22 @@ void XmlPropertyListReader::dropSecondHalf()
     m_doc.laterNodes = {};
 }
 
-// The entries of the dictionary the second half starts in, up to (not including) its end tag.
-const char *XmlPropertyListReader::readSecondHalf(const char *p, const std::atomic<bool> &cancelled)
+// The entries of the dictionary the second half starts in, up to (not including) its end tag, or as many as were
+// read when the first half's reader asks for them.
+const char *XmlPropertyListReader::readSecondHalf(const char *p, const std::atomic<Wish> &wish)
 {
     const auto nextTag = [this](const char *q) {
         q = skipSpace(q, m_bytes.end());
         return m_bytes.end() - q >= 2 ? q : nullptr;
     };
     for (;;) {
-        if (cancelled.load(std::memory_order_relaxed))
+        const Wish wanted = wish.load(std::memory_order_relaxed);
+        if (wanted == Wish::Stop)
             return nullptr;
         m_bytes.awaitAhead(p);
         if (m_tree.depth() == 1) {
+            if (wanted == Wish::HandOver)
+                return p;
             const char *tag = m_bytes.retryOnWholeFile(p, nextTag);
             if (!tag)
                 return nullptr;

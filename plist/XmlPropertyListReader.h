@@ -20,8 +20,9 @@
 // A large document is read in two halves at once. Another thread reads from the first key after the middle whose
 // value is a dictionary (in a library, a track's) to the end of the dictionary that key is in, as though that
 // dictionary had just been opened. If this reader then arrives exactly where that half starts, inside a dictionary
-// that wants a key, the values are the same as it would have read itself, and it takes them over and goes on from
-// where the other stopped; anywhere else (the key was inside a comment, say), it drops them and reads on alone.
+// that wants a key, the values are the same as it would have read itself: it has the other stop before its next
+// key or value, takes over what it read, and goes on from there. Anywhere else (the key was inside a comment, say),
+// it drops them and reads on alone.
 class XmlPropertyListReader
 {
 public:
@@ -35,6 +36,8 @@ public:
 
 private:
     class SecondHalf;
+    // What the reader of the first half wants of the second's.
+    enum class Wish { ReadOn, HandOver, Stop };
 
     using Element = XmlText::Element;
 
@@ -59,7 +62,7 @@ private:
     const char *readNested(const char *p);
     const char *meetSecondHalf(const char *p);
     void dropSecondHalf();
-    const char *readSecondHalf(const char *p, const std::atomic<bool> &cancelled);
+    const char *readSecondHalf(const char *p, const std::atomic<Wish> &wish);
     const char *readNestedStep(const char *p);
     const char *readChild(const char *p);
     const char *openContainer(const StartTag &tag);

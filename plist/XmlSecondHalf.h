@@ -24,7 +24,7 @@ public:
 
     ~SecondHalf()
     {
-        m_cancelled = true;
+        m_wish = Wish::Stop;
         if (m_thread.joinable())
             m_thread.join();
     }
@@ -33,10 +33,12 @@ public:
     // middle. Waits until it has looked.
     const char *start() { return m_startFuture.get(); }
 
-    // Waits until it is done: where it stopped, before the end tag of its dictionary, or nullptr when the bytes
-    // from start() on are not a well-formed run of entries.
-    const char *finish()
+    // Has it stop before the next key or value of its own dictionary (or at its end), and waits: where it stopped,
+    // or nullptr when what it read from start() on is not well-formed. Whoever takes over what it read reads on from
+    // there, so neither core waits for the other longer than one track's entry takes.
+    const char *handOver()
     {
+        m_wish = Wish::HandOver;
         if (m_thread.joinable())
             m_thread.join();
         return m_end;
@@ -56,7 +58,7 @@ private:
             return;
         try {
             m_reader.reset(new XmlPropertyListReader(m_doc, start));
-            m_end = m_reader->readSecondHalf(start, m_cancelled);
+            m_end = m_reader->readSecondHalf(start, m_wish);
         } catch (...) {
             m_end = nullptr; // the first half's reader reads on alone, and meets the same trouble
         }
@@ -87,7 +89,7 @@ private:
     PropertyListDocument &m_doc;
     std::promise<const char *> m_start;
     std::shared_future<const char *> m_startFuture;
-    std::atomic<bool> m_cancelled = false;
+    std::atomic<Wish> m_wish = Wish::ReadOn;
     std::unique_ptr<XmlPropertyListReader> m_reader;
     const char *m_end = nullptr;
     std::thread m_thread; // last: it uses the members above
