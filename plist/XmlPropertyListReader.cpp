@@ -7,6 +7,7 @@
 #include <bit>
 #include <charconv>
 #include <optional>
+#include <system_error>
 
 using namespace XmlText;
 
@@ -91,8 +92,12 @@ bool XmlPropertyListReader::readDocument(qsizetype twoHalvesFrom)
     if (m_doc.size > kMaxPlistFileBytes)
         return false;
     if (m_doc.size >= twoHalvesFrom) {
-        m_secondHalf = std::make_unique<SecondHalf>(m_doc);
-        m_secondHalfAt = m_doc.size / 2;
+        try {
+            m_secondHalf = std::make_unique<SecondHalf>(m_doc);
+            m_secondHalfAt = m_doc.size / 2;
+        } catch (const std::system_error &) {
+            // No thread to be had (the process is at its limit): one pass reads the same.
+        }
     }
     m_bytes.awaitAhead(m_bytes.begin());
     const char *p = m_bytes.retryOnWholeFile(m_bytes.begin(), [this](const char *q) { return readUpToRoot(q); });
