@@ -29,8 +29,8 @@ public:
             m_thread.join();
     }
 
-    // Where it starts (before the white space and the "<key>" it found), or nullptr when there is no key near the
-    // middle. Waits until it has looked.
+    // Where it starts (before the white space and the "<key>" it found), or nullptr when no key after the middle,
+    // in the bytes there so far, has a dictionary for its value. Waits until it has looked.
     const char *start() { return m_startFuture.get(); }
 
     // Has it stop before the next key or value of its own dictionary (or at its end), and waits: where it stopped,
