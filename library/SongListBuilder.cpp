@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cstring>
 #include <exception>
+#include <string_view>
 #include <thread>
 
 namespace {
@@ -156,10 +157,13 @@ bool isPlayableLocation(QByteArrayView location)
 {
     if (location.isEmpty() || !SongLocation::isLocalFile(location))
         return false;
-    const qsizetype extensionStart = location.size() - 4;
+    const std::string_view text(location.data(), size_t(location.size()));
+    const size_t extensionStart = text.size() - 4;
     for (const QByteArrayView extension : playableExtensions) {
-        // An extension first found at the end is one the location ends with: that cheap test first.
-        if (location.endsWith(extension) && location.indexOf(extension) == extensionStart)
+        const std::string_view wanted(extension.data(), size_t(extension.size()));
+        // An extension first found at the end is one the location ends with: that cheap test first. The search
+        // is the standard library's, which skips to each '.' at once.
+        if (text.ends_with(wanted) && text.find(wanted) == extensionStart)
             return true;
     }
     return false;
