@@ -35,7 +35,7 @@ void TrackIndex::reserve(qsizetype songs)
 {
     if (m_parts.isEmpty())
         m_parts.emplace_back();
-    m_parts.back().byId.reserve(songs);
+    m_parts.back().ascending.reserve(size_t(songs));
 }
 
 void TrackIndex::add(qint32 id, QByteArrayView location)
@@ -59,19 +59,54 @@ void TrackIndex::add(qint32 id, QByteArrayView location)
     part.last.append(location.sliced(shared));
     ++part.count;
 
-    const qsizetype before = part.byId.size();
-    part.byId.insert(id, offset);
-    if (part.byId.size() > before && !isInParts(id, m_parts.size() - 1))
+    if (part.insert(id, offset) && !isInParts(id, m_parts.size() - 1))
         ++m_size;
 }
 
 void TrackIndex::append(const TrackIndex &later)
 {
     for (const Part &part : later.m_parts) {
-        for (auto song = part.byId.cbegin(); song != part.byId.cend(); ++song)
-            m_size += isInParts(song.key(), m_parts.size()) ? 0 : 1;
+        for (const qint32 id : part.ids())
+            m_size += isInParts(id, m_parts.size()) ? 0 : 1;
         m_parts.append(part);
     }
+}
+
+bool TrackIndex::Part::insert(qint32 id, quint32 record)
+{
+    if (ascending.empty() || ascending.back().id < id) {
+        ascending.push_back({id, record});
+        return true;
+    }
+    const qsizetype before = outOfOrder.size();
+    outOfOrder.insert(id, record);
+    return outOfOrder.size() > before && !findAscending(id);
+}
+
+std::optional<quint32> TrackIndex::Part::findAscending(qint32 id) const
+{
+    const auto song = std::lower_bound(ascending.cbegin(), ascending.cend(), id,
+                                       [](const Song &song, qint32 id) { return song.id < id; });
+    return song != ascending.cend() && song->id == id ? std::optional(song->record) : std::nullopt;
+}
+
+std::optional<quint32> TrackIndex::Part::find(qint32 id) const
+{
+    const auto song = outOfOrder.constFind(id);
+    return song != outOfOrder.cend() ? std::optional(*song) : findAscending(id);
+}
+
+QList<qint32> TrackIndex::Part::ids() const
+{
+    QList<qint32> ids;
+    ids.reserve(qsizetype(ascending.size()) + outOfOrder.size());
+    for (const Song &song : ascending)
+        ids.append(song.id);
+    for (auto song = outOfOrder.cbegin(); song != outOfOrder.cend(); ++song) {
+        if (!findAscending(song.key()))
+            ids.append(song.key());
+    }
+    return ids;
 }
 
 QByteArray TrackIndex::Part::decode(quint32 record) const
@@ -95,9 +130,8 @@ QByteArray TrackIndex::Part::decode(quint32 record) const
 std::optional<TrackIndex::Record> TrackIndex::findRecord(qint32 id) const
 {
     for (auto part = m_parts.crbegin(); part != m_parts.crend(); ++part) {
-        const auto song = part->byId.constFind(id);
-        if (song != part->byId.cend())
-            return Record{&*part, *song};
+        if (const std::optional<quint32> record = part->find(id))
+            return Record{&*part, *record};
     }
     return std::nullopt;
 }
@@ -105,7 +139,7 @@ std::optional<TrackIndex::Record> TrackIndex::findRecord(qint32 id) const
 bool TrackIndex::isInParts(qint32 id, qsizetype count) const
 {
     for (qsizetype i = 0; i < count; ++i) {
-        if (m_parts[i].byId.contains(id))
+        if (m_parts[i].find(id))
             return true;
     }
     return false;
@@ -131,8 +165,8 @@ QList<qint32> TrackIndex::ids() const
 {
     QSet<qint32> ids;
     for (const Part &part : m_parts) {
-        for (auto song = part.byId.cbegin(); song != part.byId.cend(); ++song)
-            ids.insert(song.key());
+        for (const qint32 id : part.ids())
+            ids.insert(id);
     }
     return ids.values();
 }

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 // songById: where the file of each song of a list lies, by track ID: its Location as the library spells it (UTF-8,
 // percent escapes and all). A value; copies share the data.
@@ -45,12 +46,26 @@ private:
         QByteArray records;
         // Where each record that holds its whole Location begins.
         QList<quint32> restarts;
-        // Where each song's record begins.
-        QHash<qint32, quint32> byId;
+        // Where each song's record begins. A library lists its tracks by ascending ID, give or take a few, so the
+        // songs whose IDs ascend are kept in a sorted array as they come and found by binary search; the others,
+        // in a hash table, which takes precedence, since each of them came after any song of its ID in the array.
+        // Filling a hash table costs a cache miss per song; the array, none.
+        struct Song
+        {
+            qint32 id;
+            quint32 record;
+        };
+        std::vector<Song> ascending;
+        QHash<qint32, quint32> outOfOrder;
         qsizetype count = 0;
         QByteArray last; // the Location of the last record, to share a prefix with
 
         QByteArray decode(quint32 record) const;
+        std::optional<quint32> find(qint32 id) const;
+        std::optional<quint32> findAscending(qint32 id) const;
+        // Records a song; false when it replaces an earlier one with the same ID.
+        bool insert(qint32 id, quint32 record);
+        QList<qint32> ids() const;
     };
     struct Record
     {
