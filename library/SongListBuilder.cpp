@@ -169,7 +169,9 @@ bool isPlayableLocation(QByteArrayView location)
     return false;
 }
 
-// Writes the lines of tracks [begin, end) that are listed, and adds each listed song to `index`.
+// Writes the lines of tracks [begin, end) that are listed, and adds each listed song to `index`. Each track is
+// read once, so the memory of those listed goes back as the list goes: the body and the index grow as the
+// library's text shrinks, and a list takes little more memory than the library read.
 void listTracks(const PlistValue &tracks, qsizetype begin, qsizetype end, const QSet<QString> &filter,
                 BodyWriter &body, TrackIndex &index)
 {
@@ -177,7 +179,14 @@ void listTracks(const PlistValue &tracks, qsizetype begin, qsizetype end, const 
     QByteArray locationText, nameText, albumText, artistText, fileNameText;
     // Far enough ahead that a track's text has arrived from memory by the time its fields are looked up.
     constexpr qsizetype prefetchDistance = 4;
+    // A few megabytes of a library's text, several huge pages.
+    constexpr qsizetype tracksPerDiscard = 4096;
+    qsizetype kept = begin;
     for (qsizetype i = begin; i < end; ++i) {
+        if (i - kept == tracksPerDiscard) {
+            tracks.discardText(kept, i);
+            kept = i;
+        }
         if (i + prefetchDistance < end)
             tracks.valueAt(i + prefetchDistance).prefetchKeys();
         enum { TrackId, Disabled, Location, Name, Album, Artist };

@@ -54,6 +54,14 @@ void HugePages::release(void *block) noexcept
     ::operator delete(block, std::align_val_t(kHugePageBytes));
 }
 
+void HugePages::discard(void *at, std::size_t bytes)
+{
+    const std::uintptr_t begin = roundUp(std::uintptr_t(at));
+    const std::uintptr_t end = roundDown(std::uintptr_t(at) + bytes);
+    if (end > begin)
+        ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_DONTNEED);
+}
+
 #else
 
 std::size_t HugePages::heapRequest(std::size_t bytes)
@@ -73,6 +81,10 @@ void *HugePages::allocate(std::size_t bytes)
 void HugePages::release(void *block) noexcept
 {
     ::operator delete(block);
+}
+
+void HugePages::discard(void *, std::size_t)
+{
 }
 
 #endif

@@ -26,6 +26,10 @@ void advise(void *block, std::size_t bytes);
 void *allocate(std::size_t bytes);
 void release(void *block) noexcept;
 
+// Gives the memory of the whole huge pages inside [at, at + bytes) of a block from allocate() back to the system,
+// whose contents nobody will read again; they read as zeros if they are. Elsewhere it does nothing.
+void discard(void *at, std::size_t bytes);
+
 } // namespace HugePages
 
 // A standard allocator for large arrays: blocks of HugePages::worthwhileBytes or more get huge pages. Elements

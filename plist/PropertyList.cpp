@@ -180,6 +180,22 @@ void PlistValue::prefetchKeys() const
         __builtin_prefetch(m_doc->bytes + at);
 }
 
+void PlistValue::discardText(qsizetype begin, qsizetype end) const
+{
+    // The entries' text runs from the first one's key to the key after the last: the last entry keeps its text.
+    end = std::min(end, count() - 1);
+    // Only a large file's bytes lie in a block of huge pages of their own.
+    if (!isDictionary() || begin < 0 || begin >= end || m_doc->bytes != m_doc->fileBytes.data()
+        || size_t(m_doc->size) < HugePages::worthwhileBytes)
+        return;
+    const PlistNode &first = m_doc->node(node().a + quint32(2 * begin));
+    const PlistNode &next = m_doc->node(node().a + quint32(2 * end));
+    if ((first.flags | next.flags) & PlistNode::SideString)
+        return;
+    // The document is read-only to its readers; this only says which of its memory they are done with.
+    HugePages::discard(const_cast<char *>(m_doc->bytes) + first.a, next.a - first.a);
+}
+
 bool PlistValue::contains(QLatin1StringView key) const
 {
     return !value(key).isAbsent();

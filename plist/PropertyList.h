@@ -50,6 +50,11 @@ public:
     // do not each wait on memory. A hint only; nothing changes.
     void prefetchKeys() const;
 
+    // Dictionary: a promise that entries [begin, end) will not be read again through any handle, so that the memory
+    // under their text may go back to the system (in a large file's document). Reading them afterwards gives
+    // unspecified text, never a crash. For one who reads each entry of a large dictionary once, in order.
+    void discardText(qsizetype begin, qsizetype end) const;
+
     // Dictionary: number of entries; array: number of elements; otherwise 0.
     qsizetype count() const;
     // Array element i, or absent.

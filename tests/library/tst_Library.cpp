@@ -165,6 +165,20 @@ private slots:
         QCOMPARE(index.location(1), "file:///c.m4a"_ba);
     }
 
+    // A list gives back the memory of the tracks it has listed as it goes, and lists what it would list otherwise.
+    void listsALargeLibraryFromItsFile()
+    {
+        QList<TestTrack> tracks;
+        for (int id = 1; id <= 12000; ++id)
+            tracks.append({id, u"Song %1 "_s.arg(id) + QString(600, u'x'), u"Artist"_s, u"Album"_s, song});
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath(u"library.xml"_s), libraryXml(tracks)));
+        const std::optional<PropertyList> library = PropertyList::readFile(dir.filePath(u"library.xml"_s));
+        QVERIFY(library);
+        SongListBuilder::TrackIndex index;
+        QCOMPARE(QString::fromLatin1(SongListBuilder::build(library->root(), {}, index)), list(tracks).first);
+    }
+
     void listsTheRealLibraries_data()
     {
         QTest::addColumn<QString>("file");
