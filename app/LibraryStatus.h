@@ -9,7 +9,7 @@ struct LibraryStatus
     QString path;
     qsizetype tracks = -1;
     qsizetype songs = -1;
-    QDateTime readAt;
+    QDateTime readAt{};
     // Why the library cannot be read; empty when it could be.
-    QString problem;
+    QString problem{};
 };

@@ -71,12 +71,15 @@ int main(int argc, char *argv[])
     MainWindow window(server);
     delegate.setWindow(&window);
     // The library as each list found it, and what handsets do, as it happens; nothing here reads the library.
-    window.showLibrary({LibraryLocator::libraryPath(QDir::homePath())});
+    window.showLibrary({.path = LibraryLocator::libraryPath(QDir::homePath())});
     QObject::connect(&library, &MusicLibrary::songListMade, &window, [&window](const SongList &list) {
         if (list.isListed())
-            window.showLibrary({list.libraryPath, list.trackCount, list.index.size(), QDateTime::currentDateTime()});
+            window.showLibrary({.path = list.libraryPath,
+                                .tracks = list.trackCount,
+                                .songs = list.index.size(),
+                                .readAt = QDateTime::currentDateTime()});
         else if (!list.failure.isNull())
-            window.showLibrary({list.libraryPath, -1, -1, {}, list.failure});
+            window.showLibrary({.path = list.libraryPath, .problem = list.failure});
     });
     QObject::connect(&activity, &EndpointActivity::songListSent, &window, &MainWindow::showSongList);
     QObject::connect(&activity, &EndpointActivity::downloadStarted, &window, &MainWindow::downloadStarted);
