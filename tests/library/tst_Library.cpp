@@ -163,6 +163,7 @@ private slots:
                                songLine("-3", "", "b.mp3", "Unknown Album", "Unknown Artist"),
                                songLine("1", "Song 1", "c.m4a")}));
         QCOMPARE(index.location(1), "file:///c.m4a"_ba);
+        QCOMPARE(index.size(), 3);
     }
 
     // A list gives back the memory of the tracks it has listed as it goes, and lists what it would list otherwise.
