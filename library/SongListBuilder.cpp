@@ -179,14 +179,12 @@ void listTracks(const PlistValue &tracks, qsizetype begin, qsizetype end, const 
     QByteArray locationText, nameText, albumText, artistText, fileNameText;
     // Far enough ahead that a track's text has arrived from memory by the time its fields are looked up.
     constexpr qsizetype prefetchDistance = 4;
-    // A few megabytes of a library's text, several huge pages.
-    constexpr qsizetype tracksPerDiscard = 4096;
-    qsizetype kept = begin;
+    // About a huge page of a library's text.
+    constexpr qsizetype tracksPerDiscard = 1024;
     for (qsizetype i = begin; i < end; ++i) {
-        if (i - kept == tracksPerDiscard) {
-            tracks.discardText(kept, i);
-            kept = i;
-        }
+        // All the tracks listed so far each time: only whole pages go, and the one the last end fell in is whole now.
+        if (i > begin && (i - begin) % tracksPerDiscard == 0)
+            tracks.discardText(begin, i);
         if (i + prefetchDistance < end)
             tracks.valueAt(i + prefetchDistance).prefetchKeys();
         enum { TrackId, Disabled, Location, Name, Album, Artist };
