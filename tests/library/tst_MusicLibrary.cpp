@@ -1,5 +1,6 @@
-// Song lists made on workers: the event loop answers while a list waits for its worker, the index follows the list
-// requested last, and a client, or the whole server, may go while a list is being made.
+// Song lists made on workers: the event loop answers while a list waits for its worker, requests that wait share a
+// list, the index follows the list requested last, and a client, or the whole server, may go while a list is being
+// made.
 
 #include "EndpointContext.h"
 #include "HTTPConnection.h"
@@ -38,6 +39,7 @@ private slots:
     void cleanup();
 
     void answersWhileAListWaitsForItsWorker();
+    void sharesAListAmongTheRequestsWaitingForIt();
     void keepsTheIndexOfTheListRequestedLast_data();
     void keepsTheIndexOfTheListRequestedLast();
     void installsTheIndexOfAListWhoseClientLeft_data();
@@ -95,6 +97,24 @@ void tst_MusicLibrary::answersWhileAListWaitsForItsWorker()
     QVERIFY(lister.readToEnd());
     QVERIFY(lister.body().contains("<trackid>7</trackid>"));
     QVERIFY(!m_library->getSongLocation("7").isNull());
+}
+
+// Requests for one handset that wait for a worker are answered with one list, made once.
+void tst_MusicLibrary::sharesAListAmongTheRequestsWaitingForIt()
+{
+    int made = 0;
+    int answered = 0;
+    connect(m_library.get(), &MusicLibrary::songListMade, this, [&made] { ++made; });
+    const auto request = [&](const QString &device) {
+        m_library->requestSongList(device, this, [&answered](const SongList &list) { answered += list.isListed(); });
+    };
+    holdTheWorker();
+    request({});
+    request({});
+    request(QStringLiteral("bb10"));
+    releaseTheWorker();
+    QTRY_COMPARE(answered, 3);
+    QCOMPARE(made, 2);
 }
 
 void tst_MusicLibrary::keepsTheIndexOfTheListRequestedLast_data()
