@@ -33,8 +33,11 @@ public:
         return true;
     }
 
-    // Adds a value that holds no others to the innermost open container.
-    void add(const PlistNode &leaf) { m_pending.push_back(leaf); }
+    // Adds a value that holds no others to the innermost open container, for the caller to fill in where it lies:
+    // a node built elsewhere is read back for the copy before its last stores are done, and the copy waits.
+    PlistNode &addLeaf() { return m_pending.emplace_back(); }
+    // Takes back the value addLeaf() just added.
+    void dropLeaf() { m_pending.pop_back(); }
 
     // Completes the innermost open container; false if it is a dictionary whose last key has no value.
     bool close();

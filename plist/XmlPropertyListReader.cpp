@@ -309,16 +309,17 @@ inline const char *XmlPropertyListReader::readLeaf(const StartTag &tag)
         if (!p)
             return nullptr;
     }
-    PlistNode node;
+    PlistNode &node = m_tree.addLeaf();
     node.kind = kindOf(tag.element);
     node.flags = flags;
     node.a = quint32(content - m_bytes.begin());
     node.b = quint32(contentEnd - content);
-    if (node.kind == PlistNode::Key)
+    if (node.kind == PlistNode::Key) {
         node.keyHint = PlistNode::hintOf(content, node.b);
-    else if (node.kind != PlistNode::String && !finishScalar(node, QByteArrayView(content, contentEnd)))
+    } else if (node.kind != PlistNode::String && !finishScalar(node, QByteArrayView(content, contentEnd))) {
+        m_tree.dropLeaf();
         return nullptr;
-    m_tree.add(node);
+    }
     return p;
 }
 
