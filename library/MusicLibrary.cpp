@@ -38,9 +38,10 @@ void makeSongList(QPromise<SongList> &promise, const QString &homePath, const QS
             return;
         QElapsedTimer timer;
         timer.start();
-        list.body = SongListBuilder::buildPieces(library.root(), deviceValue, list.index);
         list.musicFolder = library.root().value(QLatin1StringView("Music Folder")).toString();
         list.trackCount = library.root().value(QLatin1StringView("Tracks")).count();
+        list.body = SongListBuilder::buildPieces(library.root(), deviceValue, list.index,
+                                                 SongListBuilder::Afterwards::UsedUp);
         qCInfo(lcLibrary, "listed %lld songs, %lld bytes, in %lld ms", qlonglong(list.index.size()),
                qlonglong(list.bodySize()), qlonglong(timer.elapsed()));
     } catch (const LibraryError &error) {

@@ -170,10 +170,10 @@ bool isPlayableLocation(QByteArrayView location)
 }
 
 // Writes the lines of tracks [begin, end) that are listed, and adds each listed song to `index`. Each track is
-// read once, so the memory of those listed goes back as the list goes: the body and the index grow as the
-// library's text shrinks, and a list takes little more memory than the library read.
+// read once, so with a library used up the memory of those listed goes back as the list goes: the body and the
+// index grow as the library's text shrinks.
 void listTracks(const PlistValue &tracks, qsizetype begin, qsizetype end, const QSet<QString> &filter,
-                BodyWriter &body, TrackIndex &index)
+                SongListBuilder::Afterwards afterwards, BodyWriter &body, TrackIndex &index)
 {
     // Where a field's text has to be decoded; reused from track to track.
     QByteArray locationText, nameText, albumText, artistText, fileNameText;
@@ -183,7 +183,7 @@ void listTracks(const PlistValue &tracks, qsizetype begin, qsizetype end, const 
     constexpr qsizetype tracksPerDiscard = 1024;
     for (qsizetype i = begin; i < end; ++i) {
         // All the tracks listed so far each time: only whole pages go, and the one the last end fell in is whole now.
-        if (i > begin && (i - begin) % tracksPerDiscard == 0)
+        if (afterwards == SongListBuilder::Afterwards::UsedUp && i > begin && (i - begin) % tracksPerDiscard == 0)
             tracks.discardText(begin, i);
         if (i + prefetchDistance < end)
             tracks.valueAt(i + prefetchDistance).prefetchKeys();
@@ -264,7 +264,8 @@ QByteArray SongListBuilder::build(const PlistValue &library, const QString &devi
     return buildPieces(library, deviceValue, index).join();
 }
 
-QByteArrayList SongListBuilder::buildPieces(const PlistValue &library, const QString &deviceValue, TrackIndex &index)
+QByteArrayList SongListBuilder::buildPieces(const PlistValue &library, const QString &deviceValue, TrackIndex &index,
+                                            Afterwards afterwards)
 {
     const PlistValue playlists = library.value(QLatin1StringView("Playlists"));
     const QSet<QString> filter = playlistFilter(choosePlaylist(playlists, wantedPlaylistName(deviceValue)));
@@ -289,13 +290,13 @@ QByteArrayList SongListBuilder::buildPieces(const PlistValue &library, const QSt
             helper = std::jthread([&] {
                 try {
                     secondIndex.reserve(expectedInSecond);
-                    listTracks(tracks, split, count, filter, second, secondIndex);
+                    listTracks(tracks, split, count, filter, afterwards, second, secondIndex);
                 } catch (...) {
                     secondFailed = std::current_exception();
                 }
             });
         }
-        listTracks(tracks, 0, split, filter, first, index);
+        listTracks(tracks, 0, split, filter, afterwards, first, index);
         if (helper.joinable())
             helper.join();
         if (secondFailed)

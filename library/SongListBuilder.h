@@ -32,10 +32,16 @@ public:
     // The track's ID the way the list and the index write it: its "Track ID" as a 32-bit decimal.
     static QString trackIdText(const PlistValue &value);
 
+    // What becomes of the library once its list is built. UsedUp: nothing reads it again, so the memory under the
+    // text of each track goes back to the system as soon as the track is listed, and the list takes little more
+    // memory than the library read.
+    enum class Afterwards { Kept, UsedUp };
+
     // The body, in the ASCII it is sent in. Adds the listed songs to `index`.
     static QByteArray build(const PlistValue &library, const QString &deviceValue, TrackIndex &index);
     // The same in pieces, to be sent one after another without being joined.
-    static QByteArrayList buildPieces(const PlistValue &library, const QString &deviceValue, TrackIndex &index);
+    static QByteArrayList buildPieces(const PlistValue &library, const QString &deviceValue, TrackIndex &index,
+                                      Afterwards afterwards = Afterwards::Kept);
 
     // "&", ">" and "<" as entities ("&" first), then white space trimmed from both ends.
     static QString xmlEncode(const QString &text);
