@@ -9,7 +9,8 @@
 #include <QString>
 
 // The body of a song list: every track of the library that the handset can play, or only those of its device
-// playlist, one line each in the library's order. Pure: library in, text out, with the track index it fills.
+// playlist, one line each in the library's order. Pure: library in, text out, with the track index it fills (and,
+// for a library that is used up, its memory given back as it goes).
 class SongListBuilder
 {
 public:
