@@ -185,6 +185,8 @@ void listTracks(const PlistValue &tracks, qsizetype begin, qsizetype end, const 
         // All the tracks listed so far each time: only whole pages go, and the one the last end fell in is whole now.
         if (afterwards == SongListBuilder::Afterwards::UsedUp && i > begin && (i - begin) % tracksPerDiscard == 0)
             tracks.discardText(begin, i);
+        if (i + 2 * prefetchDistance < end)
+            tracks.valueAt(i + 2 * prefetchDistance).prefetchEntries();
         if (i + prefetchDistance < end)
             tracks.valueAt(i + prefetchDistance).prefetchKeys();
         enum { TrackId, Disabled, Location, Name, Album, Artist };

@@ -196,6 +196,15 @@ void PlistValue::discardText(qsizetype begin, qsizetype end) const
     HugePages::discard(const_cast<char *>(m_doc->bytes) + first.a, next.a - first.a);
 }
 
+void PlistValue::prefetchEntries() const
+{
+    if (!isDictionary() || node().b == 0)
+        return;
+    const PlistNode &dictionary = node();
+    __builtin_prefetch(&m_doc->node(dictionary.a));
+    __builtin_prefetch(&m_doc->node(dictionary.a + dictionary.b - 2));
+}
+
 bool PlistValue::contains(QLatin1StringView key) const
 {
     return !value(key).isAbsent();

@@ -49,6 +49,8 @@ public:
     // Dictionary: asks the processor to start loading the text of its keys, so that lookups in it a little later
     // do not each wait on memory. A hint only; nothing changes.
     void prefetchKeys() const;
+    // Dictionary: the same for the nodes that prefetchKeys() reads, a step earlier.
+    void prefetchEntries() const;
 
     // Dictionary: a promise that entries [begin, end) will not be read again through any handle, so that the memory
     // under their text may go back to the system (in a large file's document). Reading them afterwards gives
