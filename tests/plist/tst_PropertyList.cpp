@@ -189,6 +189,22 @@ private slots:
 
     // Whole, the document reads as it should (a leading U+FEFF in a key or a value is a character, not a byte-order
     // mark to drop); each of its proper prefixes is refused.
+    // A key is found however the file spells it, the first of two equal keys is the one that counts, and a key
+    // beyond ASCII is compared as text.
+    void findsValuesByKey()
+    {
+        const auto list = PropertyList::readData(plist("<key>Name</key><string>first</string>"
+                                                       "<key>N&#97;me</key><string>second</string>"
+                                                       "<key>\xC3\x9Cn\xC3\xAF</key><integer>3</integer>"
+                                                       "<key>K&#105;nd</key><integer>4</integer>"));
+        QVERIFY(list);
+        const auto found = list->root().values<4>({"Name"_L1, "\xDC" "n\xEF"_L1, "Kind"_L1, "Size"_L1});
+        QCOMPARE(found[0].toString(), u"first"_s);
+        QCOMPARE(found[1].toInteger(), 3);
+        QCOMPARE(found[2].toInteger(), 4);
+        QVERIFY(found[3].isAbsent());
+    }
+
     void refusesEveryTruncation_data()
     {
         QTest::addColumn<QByteArray>("document");
