@@ -144,18 +144,30 @@ void PlistValue::findValues(const QLatin1StringView *keys, PlistValue *found, qs
         return;
     // values() bounds `count` when it is compiled; value() asks for one.
     KeyProbe probes[maxKeysAtOnce];
-    bool seen[maxKeysAtOnce] = {};
-    for (qsizetype k = 0; k < count; ++k)
+    // The wanted keys a key spelt plainly in the file may equal, by its length (the longest share the last
+    // slot): most keys of a dictionary have a length no wanted key has, and are passed over at once. A key with
+    // references or CDATA in it, or a wanted key beyond ASCII, is compared as text.
+    constexpr qsizetype lengthSlots = 32;
+    quint16 byLength[lengthSlots] = {};
+    quint16 asText = 0;
+    for (qsizetype k = 0; k < count; ++k) {
         probes[k] = {keys[k], PlistNode::hintOf(keys[k].data(), keys[k].size()), isAsciiOnly(keys[k])};
-    qsizetype missing = count;
+        if (probes[k].ascii)
+            byLength[std::min(keys[k].size(), lengthSlots - 1)] |= quint16(1u << k);
+        else
+            asText |= quint16(1u << k);
+    }
+    quint16 missing = quint16((1u << count) - 1);
     const PlistNode &dictionary = node();
-    for (quint32 i = 0; i < dictionary.b && missing > 0; i += 2) {
+    for (quint32 i = 0; i < dictionary.b && missing; i += 2) {
         const PlistNode &key = m_doc->node(dictionary.a + i);
-        for (qsizetype k = 0; k < count; ++k) {
-            if (!seen[k] && keyEquals(*m_doc, key, probes[k])) {
-                seen[k] = true;
+        const bool plain = !(key.flags & (PlistNode::NeedsDecoding | PlistNode::SideString));
+        quint16 candidates = missing & (plain ? byLength[std::min<quint32>(key.b, lengthSlots - 1)] | asText : missing);
+        for (; candidates; candidates &= candidates - 1) {
+            const int k = std::countr_zero(candidates);
+            if (keyEquals(*m_doc, key, probes[k])) {
+                missing &= quint16(~(1u << k));
                 found[k] = PlistValue(m_doc, dictionary.a + i + 1);
-                --missing;
             }
         }
     }
