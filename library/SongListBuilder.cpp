@@ -177,7 +177,8 @@ void listTracks(const PlistValue &tracks, qsizetype begin, qsizetype end, const 
 {
     // Where a field's text has to be decoded; reused from track to track.
     QByteArray locationText, nameText, albumText, artistText, fileNameText;
-    // Far enough ahead that a track's text has arrived from memory by the time its fields are looked up.
+    // Far enough ahead that a track's text has arrived from memory by the time its fields are looked up; the nodes
+    // that say where that text lies are asked for twice as far ahead, so that asking for the text does not wait.
     constexpr qsizetype prefetchDistance = 4;
     // About a huge page of a library's text.
     constexpr qsizetype tracksPerDiscard = 1024;
