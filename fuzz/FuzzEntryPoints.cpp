@@ -164,7 +164,7 @@ void urlParser(QByteArrayView input)
     check(url.endsWith(trackId));
 }
 
-// Read in two halves (wherever the middle falls), an XML document reads as it does in one pass.
+// Read in two halves (wherever the second starts), an XML document reads as it does in one pass.
 void readsTheSameInTwoHalves(QByteArrayView input)
 {
     const QByteArray bytes = input.toByteArray();

@@ -51,8 +51,39 @@ void PlistTreeBuilder::finish()
     m_nodes.push_back(m_pending.front());
 }
 
-void PlistTreeBuilder::adopt(const PlistTreeBuilder &later)
+bool PlistTreeBuilder::leaveStandIn()
 {
-    m_pending.insert(m_pending.end(), later.m_pending.begin() + 1, later.m_pending.end());
+    if ((m_pending.size() - 1) % 2 != 0)
+        return false;
+    m_standInEntries.assign(m_pending.begin() + 1, m_pending.end());
+    m_pending.resize(1);
+    m_nodesAtLeaving = m_nodes.size();
+    m_leftStandIn = true;
+    return true;
+}
+
+void PlistTreeBuilder::forgetAfterStandIn()
+{
+    m_pending.resize(1);
+    m_open.resize(1);
+    m_nodes.resize(m_nodesAtLeaving);
+}
+
+bool PlistTreeBuilder::adopt(PlistTreeBuilder &later)
+{
     m_deepest = std::max(m_deepest, depth() + later.deepest() - 1);
+    if (later.m_leftStandIn) {
+        m_pending.insert(m_pending.end(), later.m_standInEntries.begin(), later.m_standInEntries.end());
+        close(); // whole entries: leaveStandIn() checked
+        if (later.m_pending.size() > 1 && !(hasOpen() && expectsKey())) {
+            later.forgetAfterStandIn();
+            return false;
+        }
+    }
+    // later.m_pending[0] stands for the container open here.
+    const auto shift = quint32(m_pending.size() - 1);
+    m_pending.insert(m_pending.end(), later.m_pending.begin() + 1, later.m_pending.end());
+    for (auto open = later.m_open.begin() + 1; open != later.m_open.end(); ++open)
+        m_open.push_back({open->pendingIndex + shift, open->kind});
+    return true;
 }

@@ -59,9 +59,20 @@ public:
     qsizetype depth() const { return qsizetype(m_open.size()); }
     qsizetype deepest() const { return m_deepest; }
 
-    // Appends the entries of the dictionary that `later` stood in for to the innermost open container here. Their
-    // nodes stay in the later arena.
-    void adopt(const PlistTreeBuilder &later);
+    // For a builder that stands in for a dictionary, once that dictionary's end tag has been read: what follows is
+    // read as further entries of the dictionary that holds it, which is what a library's playlists are to its
+    // tracks. False if the last key has no value.
+    bool leaveStandIn();
+    bool hasLeftStandIn() const { return m_leftStandIn; }
+    // Forgets what was read since leaveStandIn().
+    void forgetAfterStandIn();
+
+    // Takes over what `later` read, as though this builder had read it: the entries of the dictionary it stood in
+    // for, which is the innermost open one here, and after leaveStandIn() that dictionary's end and what followed,
+    // containers still open included. Their nodes stay in the later arena. False when the container that holds the
+    // dictionary here is not a dictionary that wants a key, so that what followed is not what `later` took it for:
+    // that is forgotten, and this builder stands just past the dictionary's end.
+    bool adopt(PlistTreeBuilder &later);
 
 private:
     struct OpenContainer
@@ -76,4 +87,8 @@ private:
     qsizetype m_deepest = 0;
     std::vector<PlistNode> m_pending;
     std::vector<OpenContainer> m_open;
+    // After leaveStandIn(): the entries of the dictionary stood in for, and how many nodes the arena held then.
+    bool m_leftStandIn = false;
+    std::vector<PlistNode> m_standInEntries;
+    size_t m_nodesAtLeaving = 0;
 };

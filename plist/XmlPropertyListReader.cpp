@@ -94,7 +94,7 @@ bool XmlPropertyListReader::readDocument(qsizetype twoHalvesFrom)
     if (m_doc.size >= twoHalvesFrom) {
         try {
             m_secondHalf = std::make_unique<SecondHalf>(m_doc);
-            m_secondHalfAt = m_doc.size / 2;
+            m_secondHalfAt = secondHalfFrom(m_doc.size);
         } catch (const std::system_error &) {
             // No thread to be had (the process is at its limit): one pass reads the same.
         }
@@ -104,7 +104,7 @@ bool XmlPropertyListReader::readDocument(qsizetype twoHalvesFrom)
     if (!p || !(p = m_bytes.retryOnWholeFile(p, [this](const char *q) { return openRootDictionary(q); }))
         || !(p = readNested(p)))
         return false;
-    if (m_secondHalf) // the document ended before its middle
+    if (m_secondHalf) // the document ended before the second half's start
         dropSecondHalf();
     m_bytes.awaitWholeFile();
     m_doc.size = m_bytes.end() - m_bytes.begin();
@@ -189,7 +189,7 @@ const char *XmlPropertyListReader::readNested(const char *p)
     return p;
 }
 
-// At the middle: learns where the second half starts. There: takes its values over when this reading is at the
+// At secondHalfFrom(): learns where the second half starts. There: takes its values over when this reading is at the
 // same place in the same state, and goes on from where it stopped. Past it: drops them.
 const char *XmlPropertyListReader::meetSecondHalf(const char *p)
 {
@@ -204,7 +204,8 @@ const char *XmlPropertyListReader::meetSecondHalf(const char *p)
     if (p == start && m_tree.expectsKey()) {
         const char *end = m_secondHalf->handOver();
         if (end && m_tree.depth() + m_secondHalf->tree().deepest() - 1 <= kMaxPlistNestingDepth) {
-            m_tree.adopt(m_secondHalf->tree());
+            if (!m_tree.adopt(m_secondHalf->tree()))
+                end = m_secondHalf->afterStandIn();
             m_secondHalf.reset();
             return end;
         }
@@ -219,30 +220,46 @@ void XmlPropertyListReader::dropSecondHalf()
     m_doc.laterNodes = {};
 }
 
-// The entries of the dictionary the second half starts in, up to (not including) its end tag, or as many as were
-// read when the first half's reader asks for them.
+// The entries of the dictionary the second half starts in, then what follows its end tag as though it were more
+// entries of the dictionary that holds it, up to (not including) that one's end tag; or as far as it came when the
+// first half's reader asks for what it read.
 const char *XmlPropertyListReader::readSecondHalf(const char *p, const std::atomic<Wish> &wish)
 {
     const auto nextTag = [this](const char *q) {
         q = skipSpace(q, m_bytes.end());
         return m_bytes.end() - q >= 2 ? q : nullptr;
     };
+    const auto dictionaryEnd = [this](const char *q) { return readEndTag(q, m_bytes.end(), Element::Dictionary); };
+    // What was read after the dictionary may belong to no dictionary at all: what came before still counts.
+    const auto failed = [this] {
+        if (!m_tree.hasLeftStandIn())
+            return static_cast<const char *>(nullptr);
+        m_tree.forgetAfterStandIn();
+        return m_standInEnd;
+    };
     for (;;) {
         const Wish wanted = wish.load(std::memory_order_relaxed);
         if (wanted == Wish::Stop)
             return nullptr;
+        if (wanted == Wish::HandOver)
+            return p;
         m_bytes.awaitAhead(p);
         if (m_tree.depth() == 1) {
-            if (wanted == Wish::HandOver)
-                return p;
             const char *tag = m_bytes.retryOnWholeFile(p, nextTag);
             if (!tag)
-                return nullptr;
-            if (tag[0] == '<' && tag[1] == '/')
-                return p;
+                return failed();
+            if (tag[0] == '<' && tag[1] == '/') {
+                if (m_tree.hasLeftStandIn())
+                    return p;
+                const char *after = m_bytes.retryOnWholeFile(tag, dictionaryEnd);
+                if (!after || !m_tree.leaveStandIn())
+                    return p; // the first half's reader meets this itself
+                m_standInEnd = p = after;
+                continue;
+            }
         }
         if (!(p = m_bytes.retryOnWholeFile(p, [this](const char *q) { return readNestedStep(q); })))
-            return nullptr;
+            return failed();
     }
 }
 

@@ -29,13 +29,13 @@ public:
             m_thread.join();
     }
 
-    // Where it starts (before the white space and the "<key>" it found), or nullptr when no key after the middle,
-    // in the bytes there so far, has a dictionary for its value. Waits until it has looked.
+    // Where it starts (before the white space and the "<key>" it found), or nullptr when no key from
+    // secondHalfFrom() on, in the bytes there so far, has a dictionary for its value. Waits until it has looked.
     const char *start() { return m_startFuture.get(); }
 
-    // Has it stop before the next key or value of its own dictionary (or at its end), and waits: where it stopped,
-    // or nullptr when what it read from start() on is not well-formed. Whoever takes over what it read reads on from
-    // there, so neither core waits for the other longer than one track's entry takes.
+    // Has it stop before the next element (or where it ended), and waits: where it stopped, or nullptr when what it
+    // read from start() on is not well-formed. Whoever takes over what it read reads on from there, so neither core
+    // waits for the other longer than one element takes.
     const char *handOver()
     {
         m_wish = Wish::HandOver;
@@ -44,15 +44,17 @@ public:
         return m_end;
     }
 
-    const PlistTreeBuilder &tree() const { return m_reader->m_tree; }
+    PlistTreeBuilder &tree() { return m_reader->m_tree; }
+    // After handOver(): just past the end tag of the dictionary it started in, or nullptr if it did not get there.
+    const char *afterStandIn() const { return m_reader->m_standInEnd; }
 
 private:
     void run()
     {
         ReadAhead bytes(m_doc.bytes, m_doc.size, m_doc.arriving);
-        const char *middle = m_doc.bytes + m_doc.size / 2;
-        bytes.awaitAhead(middle);
-        const char *start = findStart(middle, bytes.end());
+        const char *from = m_doc.bytes + secondHalfFrom(m_doc.size);
+        bytes.awaitAhead(from);
+        const char *start = findStart(from, bytes.end());
         m_start.set_value(start);
         if (!start)
             return;

@@ -57,15 +57,23 @@ QByteArray treeRead(const QByteArray &document, bool whileArriving, qsizetype tw
     return parsed ? values(doc.root) : "refused";
 }
 
-// A document whose middle, where the second half of a reading in two halves looks for where to start, is where
-// `atTheMiddle` begins.
-QByteArray middleAt(const QByteArray &before, const QByteArray &atTheMiddle, const QByteArray &after)
+// A document in which `atTheSplit` begins where a reading in two halves looks for the second half's start. The
+// filler before it is one long string, which the first half's reader crosses at once, or (`slowHead`) mostly short
+// entries, so that the second half's reader is far ahead when the first arrives.
+QByteArray splitAt(const QByteArray &before, const QByteArray &atTheSplit, const QByteArray &after,
+                   bool slowHead = false)
 {
     const QByteArray frame = plist({});
-    const qsizetype head = frame.indexOf("</dict>") + 1 + before.size();
-    const qsizetype rest = atTheMiddle.size() + after.size() + frame.size() - head + 1;
-    const QByteArray filler = "<key>f</key><string>" + QByteArray(rest - head - 29, 'f') + "</string>";
-    return plist(filler + before + atTheMiddle + after);
+    const qsizetype head = frame.indexOf("</dict>") + before.size();
+    // The search starts at most a few bytes before three halves of what follows, never after it.
+    const qsizetype split = (3 * (atTheSplit.size() + after.size() + frame.size() - frame.indexOf("</dict>")) + 1) / 2;
+    const QByteArray shortEntry = "<key>f</key><true/>";
+    QByteArray filler = shortEntry.repeated(slowHead ? (split - head) / shortEntry.size() - 2 : 0);
+    filler += "<key>f</key><string>" + QByteArray(split - head - filler.size() - 29, 'f') + "</string>";
+    const QByteArray document = plist(filler + before + atTheSplit + after);
+    if (XmlPropertyListReader::secondHalfFrom(document.size()) > split)
+        qFatal("splitAt: the second half looks for its start later than the test expects");
+    return document;
 }
 
 // {U+FEFF "k": U+FEFF "Ünïcödé", "shared": S, "again": S, "doubling": D}: S is one dictionary referred to twice, D
@@ -144,19 +152,35 @@ private slots:
         refused("reference to no object", binaryWith([](W &) { return 77; }));
         const QByteArray entry = "<key>k</key><dict><key>n</key><integer>1</integer></dict>";
         const QByteArray tail = "<key>t</key><string>v &#38; w</string>"_ba.repeated(300);
-        QTest::addRow("two halves") << middleAt({}, entry, tail) << true;
+        QTest::addRow("two halves") << splitAt({}, entry, tail) << true;
         // The second half reads the entry and stops at "</x", but this is no place to start.
-        QTest::addRow("two halves, in a comment") << middleAt({}, "<!--" + entry + "</x -->", tail) << true;
-        QTest::addRow("two halves, in CDATA") << middleAt({}, "<key>s</key><string><![CDATA[" + entry + "</x]]>"
+        QTest::addRow("two halves, in a comment") << splitAt({}, "<!--" + entry + "</x -->", tail) << true;
+        QTest::addRow("two halves, in CDATA") << splitAt({}, "<key>s</key><string><![CDATA[" + entry + "</x]]>"
                                                           "</string>", tail) << true;
-        QTest::addRow("two halves, after the root") << plist({}) + "<!--" + entry + QByteArray(99, ' ') + "-->"
+        QTest::addRow("two halves, after the root") << plist({}) + "<!--" + QByteArray(20, 'x') + entry + "-->"
                                                     << true;
-        refused("two halves, where a value is due", middleAt("<key>v</key>", entry + "<key>z</key>", {}));
-        refused("two halves, malformed", middleAt({}, entry, "<key>i</key><integer>x</integer>" + tail));
-        refused("two halves, a key without a value", middleAt({}, entry + "<key>z</key>", {}));
-        QTest::addRow("two halves, nesting at the limit") << middleAt(open.repeated(300), open.repeated(210)
+        // Past the end of the dictionary it starts in, the second half reads on as though the container holding
+        // that were a dictionary too, as a library's playlists follow its tracks.
+        const QByteArray lists = "</dict><key>lists</key><array>"
+                                 + "<dict><key>items</key><array><dict><key>i</key><integer>1</integer></dict>"
+                                   "<dict/></array></dict>"_ba.repeated(2000)
+                                 + "</array><key>z</key><string>" + megabyte + "</string>";
+        QTest::addRow("two halves, on past the dictionary")
+            << splitAt("<key>tracks</key><dict>", entry, tail + lists, true) << true;
+        QTest::addRow("two halves, handed over in what follows the dictionary")
+            << splitAt("<key>tracks</key><dict>", entry, lists) << true;
+        QTest::addRow("two halves, in an array") << splitAt("<key>a</key><array><dict>", entry,
+                                                            "</dict><string>s</string></array>" + tail, true) << true;
+        refused("two halves, a key without a value, then a value",
+                splitAt("<key>t</key><dict>", entry + "<key>z</key>", "</dict><true/></dict>", true));
+        refused("two halves, keys in an array after it", splitAt("<key>a</key><array><dict>", entry,
+                                                                "</dict><key>x</key><true/></array>" + tail, true));
+        refused("two halves, where a value is due", splitAt("<key>v</key>", entry + "<key>z</key>", {}));
+        refused("two halves, malformed", splitAt({}, entry, "<key>i</key><integer>x</integer>" + tail));
+        refused("two halves, a key without a value", splitAt({}, entry + "<key>z</key>", {}));
+        QTest::addRow("two halves, nesting at the limit") << splitAt(open.repeated(300), open.repeated(210)
             + entry + close.repeated(210), close.repeated(300)) << true;
-        refused("two halves, nesting past the limit", middleAt(open.repeated(300), open.repeated(211)
+        refused("two halves, nesting past the limit", splitAt(open.repeated(300), open.repeated(211)
             + entry + close.repeated(211), close.repeated(300)));
         refused("huge array", binaryWith([](W &w) { return w.add(W::marker(0xA, quint64(1) << 60)); }));
         refused("huge string", binaryWith([](W &w) { return w.add(W::marker(0x5, quint64(1) << 62)); }));
