@@ -3,6 +3,7 @@
 #include "AsciiText.h"
 #include "HugePages.h"
 #include "SongLocation.h"
+#include "TrackRuns.h"
 #include "Utf8Text.h"
 
 #include <algorithm>
@@ -10,8 +11,11 @@
 #include <charconv>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <optional>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -169,26 +173,45 @@ bool isPlayableLocation(QByteArrayView location)
     return false;
 }
 
-// Writes the lines of tracks [begin, end) that are listed, and adds each listed song to `index`. Each track is
+// One run of tracks listed in order, into a piece of the body and a part of the index of its own. Each track is
 // read once, so with a library used up the memory of those listed goes back as the list goes: the body and the
 // index grow as the library's text shrinks.
-void listTracks(const PlistValue &tracks, qsizetype begin, qsizetype end, const QSet<QString> &filter,
-                SongListBuilder::Afterwards afterwards, BodyWriter &body, TrackIndex &index)
+struct ListedRun
 {
+    ListedRun(qsizetype begin, qsizetype expectedSongs, TrackIndex *firstIndex)
+        : begin(begin)
+        , body(expectedSongs)
+        , index(firstIndex ? *firstIndex : ownIndex)
+    {
+        index.reserve(expectedSongs);
+    }
+
+    const qsizetype begin;
+    BodyWriter body;
+    TrackIndex ownIndex;
+    TrackIndex &index;
     // Where a field's text has to be decoded; reused from track to track.
     QByteArray locationText, nameText, albumText, artistText, fileNameText;
+};
+
+// Writes the lines of the batch's tracks that are listed, and adds each listed song to the run's index.
+void listTracks(const PlistValue &tracks, const TrackRuns::Batch &batch, const QSet<QString> &filter,
+                SongListBuilder::Afterwards afterwards, ListedRun &run)
+{
     // Far enough ahead that a track's text has arrived from memory by the time its fields are looked up; the nodes
     // that say where that text lies are asked for twice as far ahead, so that asking for the text does not wait.
     constexpr qsizetype prefetchDistance = 4;
     // About a huge page of a library's text.
     constexpr qsizetype tracksPerDiscard = 1024;
-    for (qsizetype i = begin; i < end; ++i) {
-        // All the tracks listed so far each time: only whole pages go, and the one the last end fell in is whole now.
-        if (afterwards == SongListBuilder::Afterwards::UsedUp && i > begin && (i - begin) % tracksPerDiscard == 0)
-            tracks.discardText(begin, i);
-        if (i + 2 * prefetchDistance < end)
+    for (qsizetype i = batch.begin; i < batch.end; ++i) {
+        // All the tracks of the run listed so far each time: only whole pages go, and the one the last end fell in
+        // is whole now. Another thread's run never shares a whole page with this one.
+        const qsizetype listed = i - run.begin;
+        if (afterwards == SongListBuilder::Afterwards::UsedUp && listed > 0 && listed % tracksPerDiscard == 0)
+            tracks.discardText(run.begin, i);
+        if (i + 2 * prefetchDistance < batch.runEnd)
             tracks.valueAt(i + 2 * prefetchDistance).prefetchEntries();
-        if (i + prefetchDistance < end)
+        if (i + prefetchDistance < batch.runEnd)
             tracks.valueAt(i + prefetchDistance).prefetchKeys();
         enum { TrackId, Disabled, Location, Name, Album, Artist };
         const auto fields = tracks.valueAt(i).values<6>({QLatin1StringView("Track ID"), QLatin1StringView("Disabled"),
@@ -203,22 +226,23 @@ void listTracks(const PlistValue &tracks, qsizetype begin, qsizetype end, const 
             continue;
         if (!fields[Disabled].isAbsent())
             continue;
-        const QByteArrayView location = fields[Location].utf8View(locationText);
+        const QByteArrayView location = fields[Location].utf8View(run.locationText);
         if (!isPlayableLocation(location))
             continue;
 
+        BodyWriter &body = run.body;
         body.append("<song><trackid>");
         body.append(QByteArrayView(trackId.data(), trackId.size()));
         body.append("</trackid><name>");
-        body.appendEncoded(fields[Name].utf8View(nameText));
+        body.appendEncoded(fields[Name].utf8View(run.nameText));
         body.append("</name><album>");
-        body.appendEncoded(textOr(fields[Album].utf8View(albumText), "Unknown Album"));
+        body.appendEncoded(textOr(fields[Album].utf8View(run.albumText), "Unknown Album"));
         body.append("</album><artist>");
-        body.appendEncoded(textOr(fields[Artist].utf8View(artistText), "Unknown Artist"));
+        body.appendEncoded(textOr(fields[Artist].utf8View(run.artistText), "Unknown Artist"));
         body.append("</artist><filename>");
-        body.appendEncoded(SongLocation::fileNameUtf8(location, fileNameText));
+        body.appendEncoded(SongLocation::fileNameUtf8(location, run.fileNameText));
         body.append("</filename></song>\r\n");
-        index.add(id, location);
+        run.index.add(id, location);
     }
 }
 
@@ -273,41 +297,61 @@ QByteArrayList SongListBuilder::buildPieces(const PlistValue &library, const QSt
     const PlistValue playlists = library.value(QLatin1StringView("Playlists"));
     const QSet<QString> filter = playlistFilter(choosePlaylist(playlists, wantedPlaylistName(deviceValue)));
     const PlistValue tracks = library.value(QLatin1StringView("Tracks"));
-    const qsizetype expectedSongs = filter.isEmpty() ? tracks.count() : filter.size();
-    index.reserve(expectedSongs);
-
-    // A large library is listed in two halves at once, the second on a thread of its own: by the time the list
-    // is built the library has been read, and the core that read it would otherwise stand idle. The halves are
-    // sent one after the other rather than joined, which would hold the second twice.
     const qsizetype count = tracks.count();
-    const qsizetype split = count >= minTracksToShare ? count / 2 : count;
-    const qsizetype expectedInSecond = count > 0 ? expectedSongs * (count - split) / count : 0;
-    BodyWriter first(expectedSongs - expectedInSecond);
-    BodyWriter second(expectedInSecond);
-    TrackIndex secondIndex;
-    first.append("<songs>\r\n");
+    const qsizetype expectedSongs = filter.isEmpty() ? count : filter.size();
+
+    // A large library is listed by two threads at once, the second on a thread of its own: by the time the list is
+    // built the library has been read, and the core that read it would otherwise stand idle. Each run of tracks
+    // becomes a piece of the body, sent one after another rather than joined, which would hold them twice.
+    TrackRuns runs(count >= minTracksToShare ? count / 2 : count, count);
+    std::array<std::vector<std::unique_ptr<ListedRun>>, 2> listed;
+    const auto listShare = [&](int thread) {
+        for (std::optional<TrackRuns::Span> span = runs.start(thread); span; span = runs.takeOver(thread)) {
+            const qsizetype expected = count > 0 ? expectedSongs * (span->end - span->begin) / count : 0;
+            auto &run = listed[thread].emplace_back(
+                std::make_unique<ListedRun>(span->begin, expected, span->begin == 0 ? &index : nullptr));
+            if (span->begin == 0)
+                run->body.append("<songs>\r\n");
+            // A few dozen tracks at a time: the other thread may take the far end of the run meanwhile.
+            constexpr qsizetype batchSize = 64;
+            for (TrackRuns::Batch batch; (batch = runs.next(thread, batchSize)).begin < batch.end;)
+                listTracks(tracks, batch, filter, afterwards, *run);
+        }
+    };
     {
-        std::exception_ptr secondFailed;
+        std::exception_ptr helperFailed;
         std::jthread helper;
-        if (split < count) {
+        if (count >= minTracksToShare) {
             helper = std::jthread([&] {
                 try {
-                    secondIndex.reserve(expectedInSecond);
-                    listTracks(tracks, split, count, filter, afterwards, second, secondIndex);
+                    listShare(1);
                 } catch (...) {
-                    secondFailed = std::current_exception();
+                    helperFailed = std::current_exception();
                 }
             });
         }
-        listTracks(tracks, 0, split, filter, afterwards, first, index);
+        listShare(0);
         if (helper.joinable())
             helper.join();
-        if (secondFailed)
-            std::rethrow_exception(secondFailed);
+        if (helperFailed)
+            std::rethrow_exception(helperFailed);
     }
-    index.append(secondIndex);
-    second.append("</songs>");
-    return {first.take(), second.take()};
+
+    std::vector<ListedRun *> inOrder;
+    for (const auto &threadRuns : listed)
+        for (const auto &run : threadRuns)
+            inOrder.push_back(run.get());
+    std::sort(inOrder.begin(), inOrder.end(), [](const ListedRun *a, const ListedRun *b) {
+        return a->begin < b->begin;
+    });
+    inOrder.back()->body.append("</songs>");
+    QByteArrayList pieces;
+    for (ListedRun *run : inOrder) {
+        if (&run->index != &index)
+            index.append(run->ownIndex);
+        pieces.append(run->body.take());
+    }
+    return pieces;
 }
 
 QString SongListBuilder::xmlEncode(const QString &text)
