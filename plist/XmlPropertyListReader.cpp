@@ -179,8 +179,10 @@ const char *XmlPropertyListReader::openRootDictionary(const char *p)
 const char *XmlPropertyListReader::readNested(const char *p)
 {
     while (m_tree.hasOpen()) {
-        if (p - m_bytes.begin() >= m_secondHalfAt) [[unlikely]]
-            p = meetSecondHalf(p);
+        if (p - m_bytes.begin() >= m_secondHalfAt) [[unlikely]] {
+            p = meetSecondHalf(p); // what it takes over may close the last container
+            continue;
+        }
         m_bytes.awaitAhead(p);
         if (!(p = m_bytes.retryOnWholeFile(p, [this](const char *q) { return readNestedStep(q); })))
             return nullptr;

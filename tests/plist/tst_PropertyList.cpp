@@ -153,6 +153,9 @@ private slots:
         const QByteArray entry = "<key>k</key><dict><key>n</key><integer>1</integer></dict>";
         const QByteArray tail = "<key>t</key><string>v &#38; w</string>"_ba.repeated(300);
         QTest::addRow("two halves") << splitAt({}, entry, tail) << true;
+        // Read at once by the second half, while the short entries of the first take a while: it is done first.
+        const QByteArray longString = "<key>z</key><string>" + megabyte + "</string>";
+        QTest::addRow("two halves, the second done first") << splitAt({}, entry, tail + longString, true) << true;
         // The second half reads the entry and stops at "</x", but this is no place to start.
         QTest::addRow("two halves, in a comment") << splitAt({}, "<!--" + entry + "</x -->", tail) << true;
         QTest::addRow("two halves, in CDATA") << splitAt({}, "<key>s</key><string><![CDATA[" + entry + "</x]]>"
@@ -164,17 +167,18 @@ private slots:
         const QByteArray lists = "</dict><key>lists</key><array>"
                                  + "<dict><key>items</key><array><dict><key>i</key><integer>1</integer></dict>"
                                    "<dict/></array></dict>"_ba.repeated(2000)
-                                 + "</array><key>z</key><string>" + megabyte + "</string>";
+                                 + "</array>" + longString;
         QTest::addRow("two halves, on past the dictionary")
             << splitAt("<key>tracks</key><dict>", entry, tail + lists, true) << true;
         QTest::addRow("two halves, handed over in what follows the dictionary")
             << splitAt("<key>tracks</key><dict>", entry, lists) << true;
-        QTest::addRow("two halves, in an array") << splitAt("<key>a</key><array><dict>", entry,
-                                                            "</dict><string>s</string></array>" + tail, true) << true;
+        const QByteArray inArray = "<key>a</key><array><dict>";
+        QTest::addRow("two halves, in an array")
+            << splitAt(inArray, entry, "</dict><string>s</string></array>" + longString, true) << true;
+        refused("two halves, keys in an array after it",
+                splitAt(inArray, entry, "</dict><key>x</key><true/></array>" + longString, true));
         refused("two halves, a key without a value, then a value",
-                splitAt("<key>t</key><dict>", entry + "<key>z</key>", "</dict><true/></dict>", true));
-        refused("two halves, keys in an array after it", splitAt("<key>a</key><array><dict>", entry,
-                                                                "</dict><key>x</key><true/></array>" + tail, true));
+                splitAt("<key>t</key><dict>", entry + "<key>z</key>", "</dict><true/>" + longString + "</dict>", true));
         refused("two halves, where a value is due", splitAt("<key>v</key>", entry + "<key>z</key>", {}));
         refused("two halves, malformed", splitAt({}, entry, "<key>i</key><integer>x</integer>" + tail));
         refused("two halves, a key without a value", splitAt({}, entry + "<key>z</key>", {}));
