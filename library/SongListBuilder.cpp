@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -322,13 +323,17 @@ QByteArrayList SongListBuilder::buildPieces(const PlistValue &library, const QSt
         std::exception_ptr helperFailed;
         std::jthread helper;
         if (count >= minTracksToShare) {
-            helper = std::jthread([&] {
-                try {
-                    listShare(1);
-                } catch (...) {
-                    helperFailed = std::current_exception();
-                }
-            });
+            try {
+                helper = std::jthread([&] {
+                    try {
+                        listShare(1);
+                    } catch (...) {
+                        helperFailed = std::current_exception();
+                    }
+                });
+            } catch (const std::system_error &) {
+                runs.listAlone(); // no thread to be had (the process is at its limit): this one lists them all
+            }
         }
         listShare(0);
         if (helper.joinable())

@@ -7,6 +7,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 Q_DECLARE_METATYPE(TestPlaylist)
@@ -194,6 +198,38 @@ private slots:
             QCOMPARE(index.location(3), "file://localhost/M/b.mp3"_ba);
             QCOMPARE(index.location(9000), song.toUtf8());
         }
+    }
+
+    // At its process limit, where no thread can be started, a library large enough to be read in two halves and
+    // listed by two threads is read and listed all the same. Root is never held to that limit, so the process that
+    // reads it gives its rights up.
+    void listsALargeLibraryWithNoThreadToSpare()
+    {
+        QList<TestTrack> tracks;
+        for (int id = 1; id <= 12000; ++id)
+            tracks.append({id, u"Song %1 "_s.arg(id) + QString(400, u'x'), u"Artist"_s, u"Album"_s, song});
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"library.xml"_s);
+        QVERIFY(writeFile(path, libraryXml(tracks)));
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ReadOther | QFile::ExeOther));
+        const pid_t child = ::fork();
+        if (child == 0) { // never returns: it is not the test
+            ::alarm(60);
+            const rlimit noMore{1, 1};
+            if ((::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                || ::setrlimit(RLIMIT_NPROC, &noMore) != 0)
+                ::_exit(2);
+            try {
+                const auto library = PropertyList::readFile(path);
+                SongListBuilder::TrackIndex index;
+                ::_exit(library && SongListBuilder::build(library->root(), {}, index).count("<song>") == 12000 ? 0 : 1);
+            } catch (...) {
+                ::_exit(3);
+            }
+        }
+        int status = -1;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, qPrintable(QString::number(status)));
     }
 
     void listsTheRealLibraries_data()

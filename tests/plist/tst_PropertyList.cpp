@@ -9,10 +9,6 @@
 
 #include <thread>
 
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -267,34 +263,6 @@ private slots:
         const qint64 before = bytesRead();
         QVERIFY(!PropertyList::readFile(path));
         QVERIFY2(bytesRead() - before < 4096, "read some of what it refuses");
-    }
-
-    // At its process limit, where no thread can be started, a library large enough to be read in two halves
-    // reads as it does otherwise. Root is never held to that limit, so the reading process gives its rights up.
-    void readsALargeLibraryWithNoThreadToSpare()
-    {
-        const QByteArray entry = "<key>k</key><dict><key>n</key><integer>1</integer></dict>";
-        QTemporaryDir dir;
-        const QString path = dir.filePath(u"library.xml"_s);
-        QVERIFY(writeFile(path, plist("<key>t</key><dict>" + entry.repeated(80000) + "</dict>")));
-        QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ReadOther | QFile::ExeOther));
-        const pid_t child = ::fork();
-        if (child == 0) { // never returns: it is not the test
-            ::alarm(60);
-            const rlimit noMore{1, 1};
-            if ((::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-                || ::setrlimit(RLIMIT_NPROC, &noMore) != 0)
-                ::_exit(2);
-            try {
-                const auto list = PropertyList::readFile(path);
-                ::_exit(list && list->root().value("t"_L1).count() == 80000 ? 0 : 1);
-            } catch (...) {
-                ::_exit(3);
-            }
-        }
-        int status = -1;
-        QCOMPARE(::waitpid(child, &status, 0), child);
-        QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, qPrintable(QString::number(status)));
     }
 
     // Another thread keeps rewriting the file in place, growing and shrinking it. A read may meet two versions spliced
