@@ -100,9 +100,9 @@ void MusicLibrary::requestSongList(const QString &deviceValue, const QObject *re
     latest.state->request = request;
     ++latest.state->clients;
     // With the watcher as context: once the list is done, whoever leaves changes nothing.
-    connect(receiver, &QObject::destroyed, latest.watcher, [state = latest.state, watcher = latest.watcher] {
-        if (--state->clients == 0 && state->claim(ListState::Dropped))
-            watcher->cancel();
+    connect(receiver, &QObject::destroyed, latest.watcher, [state = latest.state] {
+        if (--state->clients == 0)
+            state->claim(ListState::Dropped);
     });
     connect(latest.watcher, &QFutureWatcherBase::finished, receiver,
             [watcher = latest.watcher, done = std::move(done)] {
