@@ -1,18 +1,13 @@
 #include "LibraryMenu.h"
 
 #include "Autostart.h"
+#include "LibraryLogging.h"
 
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QMenu>
-
-namespace {
-
-Q_LOGGING_CATEGORY(libraryLog, "pellisor.library", QtInfoMsg)
-
-} // namespace
 
 LibraryMenu::LibraryMenu(QMenu *menu, QAction *before, QWidget *dialogParent, QString homePath)
     : QObject(menu)
@@ -87,8 +82,8 @@ void LibraryMenu::setStartAtLogin(bool enabled)
 void LibraryMenu::report(bool ok, const QString &done, const QString &error)
 {
     if (ok)
-        qCDebug(libraryLog).noquote() << done;
+        qCDebug(lcLibrary).noquote() << done;
     else
-        qCWarning(libraryLog).noquote() << error;
+        qCWarning(lcLibrary).noquote() << error;
     emit message(ok ? done : error);
 }

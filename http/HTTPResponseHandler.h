@@ -46,7 +46,6 @@ public:
     virtual void startResponse();
     // Lets the connection finish sending what is queued, then close. Nothing more is written after it. Runs once.
     void endResponse();
-    bool isEnded() const { return m_ended; }
 
 signals:
     // The answer is complete, or the connection has gone before it was.

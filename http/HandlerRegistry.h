@@ -53,8 +53,6 @@ public:
     const HandlerClass *handlerClassForRequest(const HTTPRequest &request, const QString &method,
                                                const RequestURL &url, const HeaderFields &headerFields) const;
 
-    const std::vector<const HandlerClass *> &classes() const { return m_classes; }
-
 private:
     std::vector<const HandlerClass *> m_classes;
 };

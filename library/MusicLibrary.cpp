@@ -15,12 +15,26 @@
 
 #include <atomic>
 
-// A list on its way: whether its worker has begun (one that has not can answer later requests as well), and the
-// latest request it answers, for the index rule. The worker touches `started` alone.
+// A list on its way. Only one still waiting for its worker may answer later requests as well: one that has begun
+// may have read the library before they came. Once every client of a waiting list has gone, the list is dropped
+// and never read; the worker and the event loop each claim the waiting list, and whichever is first decides.
+// `request` (the latest request it answers, for the index rule) and `clients` belong to the event loop.
 struct MusicLibrary::ListState
 {
-    std::atomic<bool> started = false;
+    enum Phase { Waiting, Begun, Dropped };
+
+    bool claim(Phase phase)
+    {
+        Phase waiting = Waiting;
+        return m_phase.compare_exchange_strong(waiting, phase);
+    }
+    bool isWaiting() const { return m_phase == Waiting; }
+
     quint64 request = 0;
+    int clients = 0;
+
+private:
+    std::atomic<Phase> m_phase = Waiting;
 };
 
 namespace {
@@ -78,10 +92,18 @@ void MusicLibrary::requestSongList(const QString &deviceValue, const QObject *re
                                    std::function<void(const SongList &)> done)
 {
     const quint64 request = m_songById.nextRequest();
-    List &latest = m_latestLists[deviceValue];
-    if (!latest.watcher || latest.state->started)
-        latest = startSongList(deviceValue);
+    // Only the playlist the device value asks for decides what a list holds.
+    const QString playlist = SongListBuilder::wantedPlaylistName(deviceValue);
+    List &latest = m_latestLists[playlist];
+    if (!latest.watcher || !latest.state->isWaiting())
+        latest = startSongList(playlist, deviceValue);
     latest.state->request = request;
+    ++latest.state->clients;
+    // With the watcher as context: once the list is done, whoever leaves changes nothing.
+    connect(receiver, &QObject::destroyed, latest.watcher, [state = latest.state] {
+        if (--state->clients == 0)
+            state->claim(ListState::Dropped);
+    });
     connect(latest.watcher, &QFutureWatcherBase::finished, receiver,
             [watcher = latest.watcher, done = std::move(done)] {
                 if (watcher->future().resultCount() > 0)
@@ -89,15 +111,15 @@ void MusicLibrary::requestSongList(const QString &deviceValue, const QObject *re
             });
 }
 
-MusicLibrary::List MusicLibrary::startSongList(const QString &deviceValue)
+MusicLibrary::List MusicLibrary::startSongList(const QString &playlist, const QString &deviceValue)
 {
     const auto state = std::make_shared<ListState>();
     auto *watcher = new QFutureWatcher<SongList>(this);
     // Connected before any receiver, so it runs first: the index is in place before the first byte of the list goes
     // out, and whether or not a receiver is still there to send it.
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, deviceValue, state, watcher] {
-        if (m_latestLists.value(deviceValue).watcher == watcher)
-            m_latestLists.remove(deviceValue);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, playlist, state, watcher] {
+        if (m_latestLists.value(playlist).watcher == watcher)
+            m_latestLists.remove(playlist);
         watcher->deleteLater();
         if (watcher->future().resultCount() > 0) {
             m_songById.offer(state->request, watcher->result());
@@ -105,7 +127,8 @@ MusicLibrary::List MusicLibrary::startSongList(const QString &deviceValue)
         }
     });
     const auto work = [homePath = m_homePath, deviceValue, state](QPromise<SongList> &promise) {
-        state->started = true;
+        if (!state->claim(ListState::Begun))
+            return;
         makeSongList(promise, homePath, deviceValue);
     };
     watcher->setFuture(QtConcurrent::run(&m_workers, work));

@@ -31,9 +31,10 @@ public:
     // Lists still waiting their turn are never made; it waits for those being made.
     ~MusicLibrary() override;
 
-    // Makes the song list for the device value on a worker, or joins the list for the same value that is waiting
+    // Makes the song list for the device value on a worker, or joins the list for the same playlist that is waiting
     // its turn: that one reads the library after this request too. Once it is done, on this thread: its index
     // replaces songById as LatestTrackIndex rules, and then `done` runs with it, unless `receiver` has been destroyed.
+    // A list still waiting when the receivers of all its requests have been destroyed is never made.
     void requestSongList(const QString &deviceValue, const QObject *receiver,
                          std::function<void(const SongList &)> done);
 
@@ -56,12 +57,12 @@ private:
         QFutureWatcher<SongList> *watcher = nullptr; // a child, until the list is done
     };
 
-    List startSongList(const QString &deviceValue);
+    List startSongList(const QString &playlist, const QString &deviceValue);
 
     const QString m_homePath;
     QThreadPool &m_workers;
     QString m_userMusicFolder;
     LatestTrackIndex m_songById;
-    // The latest list of each device value, until it is done.
+    // The latest list of each playlist a device value asks for, until it is done.
     QHash<QString, List> m_latestLists;
 };

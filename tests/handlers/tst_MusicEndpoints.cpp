@@ -81,6 +81,33 @@ private slots:
                                                 + named));
     }
 
+    void download_data()
+    {
+        QTest::addColumn<QString>("inLibrary");
+        QTest::addColumn<QString>("onDisk");
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<QByteArray>("response");
+
+        const QString cafe = u"Caf\u00e9.mp3"_s;
+        QTest::addRow("composed in the library, decomposed on disk")
+            << cafe << cafe.normalized(QString::NormalizationForm_D) << QByteArray("song") << plainTextResponse("song");
+        const QByteArray empty = media(u"empty.mp3"_s).toLatin1();
+        QTest::addRow("an empty file") << u"empty.mp3"_s << u"empty.mp3"_s << QByteArray()
+                                       << failed("the song '" + empty + "': An unexpected error occurred sending song: "
+                                                 + empty);
+    }
+
+    void download()
+    {
+        QFETCH(QString, inLibrary);
+        QFETCH(QString, onDisk);
+        QFETCH(QByteArray, contents);
+        QVERIFY(writeFile(media(onDisk), contents));
+        QVERIFY(writeFile(libraryPath(), libraryXml({{5, u"Song"_s, {}, {}, locationOf(media(inLibrary))}})));
+        QVERIFY(get("/getSongList").startsWith("HTTP/1.1 200 OK"));
+        QTEST(get("/getSong?xx=5"), "response");
+    }
+
     // A large library is listed in two halves; the body keeps the library's order, the index takes the songs of
     // both halves and the later of two tracks with one ID, follows each list that succeeds, and outlives a list that
     // fails: the library gone, or cut short.

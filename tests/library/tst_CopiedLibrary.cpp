@@ -36,6 +36,9 @@ void tst_CopiedLibrary::candidatePaths_data()
     QTest::addRow("outside the Music Folder") << "file:///Users/ana/Desktop/x.mp3" << mac << "/srv" << QStringList{};
     QTest::addRow("a longer name is not the folder") << "file:///Users/ana/Tunes2/x.mp3" << "file:///Users/ana/Tunes"
                                                      << "/srv" << QStringList{};
+    QTest::addRow("dots that are only part of a name")
+        << mac + "Music/Metallica/...And%20Justice%20for%20All/01%20Blackened..mp3" << mac << ""
+        << QStringList{"/home/u/Library/iTunes Media/Music/Metallica/...And Justice for All/01 Blackened..mp3"};
     QTest::addRow("dot-dot refused, even inside") << mac + "Music/A/../x.mp3" << mac << "/srv" << QStringList{};
     QTest::addRow("encoded dot-dot refused") << mac + "%2E%2E/%2e%2e/x.mp3" << mac << "/srv" << QStringList{};
     QTest::addRow("dot-dot as the folder's name") << "file:///a/../x.mp3" << "file:///a/../" << "" << QStringList{};
