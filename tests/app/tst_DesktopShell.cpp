@@ -63,6 +63,7 @@ private slots:
     void panelsTellTheState_data();
     void panelsTellTheState();
     void unreadablePreferencesMovedAsideFromTheWindow();
+    void downloadSizesInSIUnits();
     void alertListsLikelyHomeNetworkAddresses_data();
     void alertListsLikelyHomeNetworkAddresses();
     void getAddressSaysErrorWhenTheAddressDoesNotFit_data();
@@ -191,6 +192,19 @@ void tst_DesktopShell::unreadablePreferencesMovedAsideFromTheWindow()
     QVERIFY(aside.open(QIODevice::ReadOnly) && aside.readAll() == "bplist00 cut short");
     QVERIFY(moveAside->isHidden());
     QVERIFY(window.findChild<QLabel *>("libraryNote")->text().endsWith(aside.fileName() + '.'));
+}
+
+void tst_DesktopShell::downloadSizesInSIUnits()
+{
+    HTTPServer idle(loopbackOptions());
+    MainWindow window(&idle, home());
+    window.downloadStarted(1, "127.0.0.1", "song.mp3", 30'000'000);
+    window.downloadProgress(1, 16'000'000);
+    const QList<QLabel *> labels = window.findChildren<QLabel *>();
+    QVERIFY(std::any_of(labels.begin(), labels.end(), [](QLabel *label) {
+        return label->text() == QLocale().toString(16.0, 'f', 1) + " MB of " + QLocale().toString(30.0, 'f', 1)
+                                    + " MB to 127.0.0.1";
+    }));
 }
 
 void tst_DesktopShell::alertListsLikelyHomeNetworkAddresses_data()
