@@ -110,7 +110,7 @@ void tst_DesktopShell::panelsTellTheState_data()
 {
     QTest::addColumn<QByteArray>("library");     // chosen from Media/, unless null
     QTest::addColumn<QStringList>("songs");      // files written below Media/
-    QTest::addColumn<QByteArrayList>("requests"); // sent by a handset, in order
+    QTest::addColumn<QByteArrayList>("requests"); // sent by a handset, in order; "-name" removes Media/name
     QTest::addColumn<QStringList>("shown");      // label or button name, then what it says (a pattern), or "hidden"
 
     const QByteArray threeSongs = libraryXml({{1, "One", {}, {}, "file://MEDIA/1.mp3"},
@@ -130,6 +130,9 @@ void tst_DesktopShell::panelsTellTheState_data()
     QTest::addRow("missing files") << threeSongs << QStringList{"3.mp3"} << QByteArrayList{}
                                    << QStringList{"librarySongs", "^3 songs; 2 files not found$", "chooseMusicFolder",
                                                   "Choose Music Folder…"};
+    QTest::addRow("vanished, then a list")
+        << threeSongs << QStringList{} << QByteArrayList{"-Library.xml", "/getSongList"}
+        << QStringList{"libraryDetails", "^No iTunes library here", "librarySongs", "hidden"};
     QTest::addRow("failed list") << QByteArray() << QStringList{} << QByteArrayList{"/getSongList"}
                                  << QStringList{"lastSongList", "^Last list: none sent to 127.0.0.1, today at .*It "
                                                                 "was told: Couldn't find iTunes Library XML file"};
@@ -153,12 +156,19 @@ void tst_DesktopShell::panelsTellTheState()
     HTTPServer idle(loopbackOptions());
     MainWindow window(&idle, home());
     connectWindow(window);
+    QSignalSpy read(&window, &MainWindow::libraryShown);
+    QVERIFY(read.wait()); // so that what follows shows only if the window reads the library again
     if (!library.isNull()) {
         QVERIFY(writeFile(home("Media/Library.xml"), library.replace("MEDIA", home("Media").toUtf8())));
         window.libraryMenu()->chooseLibrary(home("Media/Library.xml"));
+        QVERIFY(read.wait());
     }
-    for (const QByteArray &target : requests)
-        fetch(m_server.serverPort(), "GET " + target + " HTTP/1.1\r\n\r\n");
+    for (const QByteArray &target : requests) {
+        if (target.startsWith('-'))
+            QVERIFY(QFile::remove(home("Media/" + target.sliced(1))));
+        else
+            fetch(m_server.serverPort(), "GET " + target + " HTTP/1.1\r\n\r\n");
+    }
 
     for (qsizetype i = 0; i + 1 < shown.size(); i += 2) {
         auto *widget = window.findChild<QWidget *>(shown[i]);
