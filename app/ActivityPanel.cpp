@@ -26,7 +26,7 @@ constexpr int progressBarHeight = 8;
 
 QString dataSize(qint64 bytes)
 {
-    return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
+    return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
 }
 
 } // namespace
@@ -105,6 +105,10 @@ ActivityPanel::ActivityPanel(QWidget *parent)
     m_lastList->setObjectName(QStringLiteral("lastSongList"));
     m_lastList->setText(tr("No handset has asked for a song list yet."));
 
+    m_lastRefusal = plainLabel(this);
+    m_lastRefusal->setObjectName(QStringLiteral("lastRefusal"));
+    m_lastRefusal->hide();
+
     m_downloads = new QVBoxLayout;
     m_downloads->setSpacing(8);
 
@@ -113,6 +117,7 @@ ActivityPanel::ActivityPanel(QWidget *parent)
     layout->setSpacing(4);
     layout->addWidget(sectionHeading(tr("Handset"), this));
     layout->addWidget(m_lastList);
+    layout->addWidget(m_lastRefusal);
     layout->addSpacing(4);
     layout->addLayout(m_downloads);
 }
@@ -123,6 +128,23 @@ void ActivityPanel::showSongList(const QString &peer, qsizetype songs, qint64 ms
     m_lastList->setText(tr("Last list: %1 songs to %2 in %3 ms, %4")
                             .arg(locale.toString(qlonglong(songs)), peer, locale.toString(msecs),
                                  momentText(QDateTime::currentDateTime())));
+}
+
+void ActivityPanel::showSongListFailure(const QString &peer, const QString &reason)
+{
+    m_lastList->setText(tr("Last list: none sent to %1, %2. It was told: %3")
+                            .arg(peer, momentText(QDateTime::currentDateTime()), reason));
+}
+
+void ActivityPanel::showRefusal(const QString &peer, const QString &song, EndpointActivity::Refusal why)
+{
+    const QString moment = momentText(QDateTime::currentDateTime());
+    m_lastRefusal->setText(why == EndpointActivity::Refusal::NotListed
+                               ? tr("Not sent: %1 asked for track %2, which is not in the latest song list, %3.")
+                                     .arg(peer, song, moment)
+                               : tr("Not sent: %1 asked for %2, whose file cannot be found or is empty, %3.")
+                                     .arg(peer, song, moment));
+    m_lastRefusal->show();
 }
 
 void ActivityPanel::downloadStarted(quint64 id, const QString &peer, const QString &fileName, qint64 totalBytes)

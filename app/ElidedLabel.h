@@ -10,7 +10,6 @@ public:
     explicit ElidedLabel(Qt::TextElideMode mode, QWidget *parent = nullptr);
 
     void setFullText(const QString &text);
-    QString fullText() const { return m_fullText; }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -1,36 +1,27 @@
 #include "LibraryMenu.h"
 
 #include "Autostart.h"
+#include "LibraryLocator.h"
 #include "LibraryLogging.h"
+#include "LibraryPreferences.h"
 
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QMenu>
 
-LibraryMenu::LibraryMenu(QMenu *menu, QAction *before, QWidget *dialogParent, QString homePath)
+LibraryMenu::LibraryMenu(QMenu *menu, QAction *before, QWidget *dialogParent, const QString &homePath)
     : QObject(menu)
-    , m_choice(std::move(homePath))
+    , m_homePath(homePath)
+    , m_choice(homePath)
     , m_dialogParent(dialogParent)
 {
     auto *chooseLibrary = new QAction(tr("Choose &Library…"), this);
-    connect(chooseLibrary, &QAction::triggered, this, [this] {
-        const QString path = QFileDialog::getOpenFileName(m_dialogParent, tr("Choose an iTunes Library"),
-                                                          QFileInfo(m_choice.chosenLibrary()).path(),
-                                                          tr("iTunes libraries (*.xml);;All files (*)"));
-        if (!path.isEmpty())
-            this->chooseLibrary(path);
-    });
+    connect(chooseLibrary, &QAction::triggered, this, &LibraryMenu::openLibraryDialog);
     auto *useDefault = new QAction(tr("Use &Default Library"), this);
     connect(useDefault, &QAction::triggered, this, &LibraryMenu::useDefaultLibrary);
     auto *chooseMusicFolder = new QAction(tr("Choose &Music Folder…"), this);
-    connect(chooseMusicFolder, &QAction::triggered, this, [this] {
-        const QString path = QFileDialog::getExistingDirectory(m_dialogParent, tr("Choose the Folder of Your Songs"),
-                                                               m_choice.musicFolder());
-        if (!path.isEmpty())
-            this->chooseMusicFolder(path);
-    });
+    connect(chooseMusicFolder, &QAction::triggered, this, &LibraryMenu::openMusicFolderDialog);
     m_startAtLogin = new QAction(tr("&Start at Login"), this);
     m_startAtLogin->setCheckable(true);
     m_startAtLogin->setChecked(Autostart::isEnabled());
@@ -42,13 +33,60 @@ LibraryMenu::LibraryMenu(QMenu *menu, QAction *before, QWidget *dialogParent, QS
     menu->insertSeparator(before);
 }
 
+void LibraryMenu::openLibraryDialog()
+{
+    const QString path = QFileDialog::getOpenFileName(
+        m_dialogParent, tr("Choose an iTunes Library"),
+        dialogFolder(QFileInfo(LibraryLocator::libraryPath(m_homePath)).path()),
+        tr("iTunes libraries (*.xml);;All files (*)"));
+    if (!path.isEmpty())
+        chooseLibrary(path);
+}
+
+void LibraryMenu::openMusicFolderDialog()
+{
+    const QString path = QFileDialog::getExistingDirectory(m_dialogParent, tr("Choose the Folder of Your Songs"),
+                                                           dialogFolder(m_choice.musicFolder()));
+    if (!path.isEmpty())
+        chooseMusicFolder(path);
+}
+
+// Where the user is likely to look: the folder given, else their music, else their home; never the working folder.
+QString LibraryMenu::dialogFolder(const QString &current) const
+{
+    for (const QString &folder : {current, m_homePath + QStringLiteral("/Music")}) {
+        if (!folder.isEmpty() && QFileInfo(folder).isDir())
+            return folder;
+    }
+    return m_homePath;
+}
+
 bool LibraryMenu::chooseLibrary(const QString &path)
 {
     QString error;
     const bool ok = m_choice.chooseLibrary(path, &error);
-    report(ok, tr("Serving the library %1.").arg(m_choice.chosenLibrary()),
-           tr("The library stays as it was: %1").arg(error));
-    return ok;
+    if (!ok && LibraryPreferences::isUnreadable(m_homePath)) {
+        report(false, {},
+               tr("%1 was not chosen: Pellisor records the library in %2, which cannot be read. Move that file "
+                  "aside (it is renamed, not deleted) and the library is chosen.")
+                   .arg(QFileInfo(path).fileName(), LibraryPreferences::preferencesFilePath(m_homePath)));
+        emit preferencesInTheWay(path);
+        return false;
+    }
+    return report(ok, tr("Chosen: the next song lists come from this library."),
+                  tr("The library stays as it was: %1").arg(error));
+}
+
+void LibraryMenu::moveAsideAndChoose(const QString &path)
+{
+    QString error;
+    const std::optional<QString> aside = LibraryPreferences::moveAside(m_homePath, &error);
+    if (!aside) {
+        report(false, {}, tr("The library stays as it was: %1").arg(error));
+        return;
+    }
+    if (chooseLibrary(path))
+        emit message(tr("Chosen. The unreadable preference file is now %1.").arg(*aside));
 }
 
 bool LibraryMenu::chooseMusicFolder(const QString &path)
@@ -66,7 +104,7 @@ void LibraryMenu::useDefaultLibrary()
 {
     QString error;
     const bool ok = m_choice.useDefaultLibrary(&error);
-    report(ok, tr("Serving the library iTunes records, or the one in its default place."),
+    report(ok, tr("Back to the library iTunes records, or the one in its default place."),
            tr("The library stays as it was: %1").arg(error));
 }
 
@@ -75,15 +113,23 @@ void LibraryMenu::setStartAtLogin(bool enabled)
     QString error;
     const bool ok = Autostart::setEnabled(enabled, QCoreApplication::applicationFilePath(), &error);
     m_startAtLogin->setChecked(Autostart::isEnabled());
-    report(ok, enabled ? tr("Pellisor starts when you log in.") : tr("Pellisor no longer starts when you log in."),
-           tr("Start at Login stays as it was: %1").arg(error));
+    const QString text = ok ? (enabled ? tr("Pellisor starts when you log in.")
+                                       : tr("Pellisor no longer starts when you log in."))
+                            : tr("Start at Login stays as it was: %1").arg(error);
+    if (ok)
+        qCDebug(lcLibrary).noquote() << text;
+    else
+        qCWarning(lcLibrary).noquote() << text;
+    emit startAtLoginMessage(text);
 }
 
-void LibraryMenu::report(bool ok, const QString &done, const QString &error)
+bool LibraryMenu::report(bool ok, const QString &done, const QString &error)
 {
     if (ok)
         qCDebug(lcLibrary).noquote() << done;
     else
         qCWarning(lcLibrary).noquote() << error;
     emit message(ok ? done : error);
+    emit libraryChanged(); // also after a failure: what the window showed may be out of date
+    return ok;
 }

@@ -3,9 +3,20 @@
 #include "ElidedLabel.h"
 #include "PanelStyle.h"
 
+#include <QGridLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QPushButton>
 #include <QVBoxLayout>
+
+namespace {
+
+QString count(qsizetype n)
+{
+    return QLocale().toString(qlonglong(n));
+}
+
+} // namespace
 
 LibraryPanel::LibraryPanel(QWidget *parent)
     : QWidget(parent)
@@ -14,41 +25,85 @@ LibraryPanel::LibraryPanel(QWidget *parent)
     m_path->setObjectName(QStringLiteral("libraryPath"));
     m_details = plainLabel(this);
     m_details->setObjectName(QStringLiteral("libraryDetails"));
+    m_songs = plainLabel(this);
+    m_songs->setObjectName(QStringLiteral("librarySongs"));
+    m_chooseLibrary = new QPushButton(tr("Choose Library…"), this);
+    m_chooseLibrary->setObjectName(QStringLiteral("chooseLibrary"));
+    connect(m_chooseLibrary, &QPushButton::clicked, this, &LibraryPanel::chooseLibraryRequested);
+    m_chooseMusicFolder = new QPushButton(tr("Choose Music Folder…"), this);
+    m_chooseMusicFolder->setObjectName(QStringLiteral("chooseMusicFolder"));
+    connect(m_chooseMusicFolder, &QPushButton::clicked, this, &LibraryPanel::chooseMusicFolderRequested);
     m_note = hintLabel(QString(), this);
     m_note->setObjectName(QStringLiteral("libraryNote"));
-    m_note->hide();
+    m_moveAside = new QPushButton(tr("Move It Aside and Choose"), this);
+    m_moveAside->setObjectName(QStringLiteral("moveAside"));
+    connect(m_moveAside, &QPushButton::clicked, this, [this] { emit moveAsideRequested(m_blockedLibrary); });
+
+    // Each button beside the line it answers.
+    auto *lines = new QGridLayout;
+    lines->setContentsMargins(0, 0, 0, 0);
+    lines->setHorizontalSpacing(12);
+    lines->setVerticalSpacing(4);
+    lines->addWidget(m_details, 0, 0);
+    lines->addWidget(m_chooseLibrary, 0, 1, Qt::AlignTop);
+    lines->addWidget(m_songs, 1, 0);
+    lines->addWidget(m_chooseMusicFolder, 1, 1, Qt::AlignTop);
+    lines->addWidget(m_note, 2, 0);
+    lines->addWidget(m_moveAside, 2, 1, Qt::AlignTop);
+    lines->setColumnStretch(0, 1);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
     layout->addWidget(sectionHeading(tr("Library"), this));
     layout->addWidget(m_path);
-    layout->addWidget(m_details);
-    layout->addWidget(m_note);
+    layout->addLayout(lines);
 
+    showNote({});
     showLibrary({});
 }
 
 void LibraryPanel::showLibrary(const LibraryStatus &status)
 {
+    using State = LibraryStatus::State;
     m_path->setFullText(status.path);
     m_path->setVisible(!status.path.isEmpty());
 
-    const QLocale locale;
-    if (!status.problem.isEmpty()) {
-        m_details->setText(tr("Cannot be read: %1").arg(status.problem));
-    } else if (status.tracks < 0 || !status.readAt.isValid()) {
-        m_details->setText(tr("Not read yet"));
-    } else {
-        m_details->setText(tr("%1 tracks, %2 songs for the handset; read %3")
-                               .arg(locale.toString(qlonglong(status.tracks)),
-                                    locale.toString(qlonglong(qMax(status.songs, qsizetype(0)))),
-                                    momentText(status.readAt)));
+    switch (status.state) {
+    case State::Unknown: m_details->setText(tr("Reading the library…")); break;
+    case State::NotFound:
+        m_details->setText(tr("No iTunes library here, so handsets get no songs. Choose the library file you copied "
+                              "from iTunes (an .xml file, such as “iTunes Music Library.xml”)."));
+        break;
+    case State::NotAFile:
+        m_details->setText(tr("This is a folder, not an iTunes library file. Choose the library's .xml file."));
+        break;
+    case State::Unreadable:
+        m_details->setText(tr("This file cannot be read as an iTunes library: it is damaged or of another kind. "
+                              "Choose another, or export the library from iTunes again."));
+        break;
+    case State::Read:
+        m_details->setText(tr("%1 tracks; read %2").arg(count(status.tracks), momentText(status.readAt)));
+        break;
     }
+    const bool read = status.state == State::Read;
+    m_chooseLibrary->setVisible(!read && status.state != State::Unknown);
+    m_songs->setVisible(read);
+    m_songs->setText(status.missingFiles > 0
+                         ? tr("%1 songs; %2 files not found").arg(count(status.songs), count(status.missingFiles))
+                         : tr("%1 songs for the handset").arg(count(status.songs)));
+    m_chooseMusicFolder->setVisible(read && status.missingFiles > 0);
 }
 
 void LibraryPanel::showNote(const QString &text)
 {
     m_note->setText(text);
     m_note->setVisible(!text.isEmpty());
+    m_moveAside->hide();
+}
+
+void LibraryPanel::offerMoveAside(const QString &library)
+{
+    m_blockedLibrary = library;
+    m_moveAside->show();
 }

@@ -5,11 +5,13 @@
 #include "AppIcon.h"
 #include "LibraryMenu.h"
 #include "LibraryPanel.h"
+#include "LibrarySurvey.h"
+#include "PanelStyle.h"
 #include "ServerPanel.h"
+#include "ThreadPriority.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QDir>
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -17,6 +19,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QtConcurrent>
 
 namespace {
 
@@ -35,19 +38,70 @@ QFrame *separator(QWidget *parent)
 
 } // namespace
 
-MainWindow::MainWindow(HTTPServer *server, HostAddressSource addresses, QWidget *parent)
+MainWindow::MainWindow(HTTPServer *server, const QString &homePath, HostAddressSource addresses, QWidget *parent)
     : QMainWindow(parent)
+    , m_homePath(homePath)
 {
     setWindowTitle(QStringLiteral("Pellisor"));
     setWindowIcon(pellisorIcon());
-    createMenus();
+    createMenus(homePath);
     setCentralWidget(createContent(server, std::move(addresses)));
     connect(m_libraryMenu, &LibraryMenu::message, m_libraryPanel, &LibraryPanel::showNote);
+    connect(m_libraryMenu, &LibraryMenu::preferencesInTheWay, m_libraryPanel, &LibraryPanel::offerMoveAside);
+    connect(m_libraryMenu, &LibraryMenu::libraryChanged, this, &MainWindow::refreshLibrary);
+    connect(m_libraryMenu, &LibraryMenu::startAtLoginMessage, this, [this](const QString &text) {
+        m_startAtLoginNote->setText(text);
+        m_startAtLoginNote->show();
+    });
+    connect(m_libraryPanel, &LibraryPanel::chooseLibraryRequested, m_libraryMenu, &LibraryMenu::openLibraryDialog);
+    connect(m_libraryPanel, &LibraryPanel::chooseMusicFolderRequested, m_libraryMenu,
+            &LibraryMenu::openMusicFolderDialog);
+    connect(m_libraryPanel, &LibraryPanel::moveAsideRequested, m_libraryMenu, &LibraryMenu::moveAsideAndChoose);
+    connect(&m_libraryRead, &QFutureWatcherBase::finished, this, &MainWindow::libraryRead);
     // The window takes the size its content asks for, also when a longer line or another download needs a row.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     centralWidget()->installEventFilter(this);
     // Right before the first show too, so that a window centred then is still centred when it appears.
     fitHeightToContent();
+    refreshLibrary();
+}
+
+MainWindow::~MainWindow()
+{
+    // What is left of a read is the worker's own; it stops soon and its result is dropped.
+    m_libraryRead.cancel();
+}
+
+void MainWindow::refreshLibrary()
+{
+    if (m_libraryRead.isRunning()) {
+        m_readAgain = true;
+        return;
+    }
+    m_readAgain = false;
+    const auto read = [homePath = m_homePath, musicFolder = m_libraryMenu->musicFolder(),
+                       previous = m_library](QPromise<LibraryStatus> &promise) {
+        // As for song lists: the event loop must never wait for a core while a library is read.
+        lowerCurrentThreadPriority();
+        promise.addResult(LibrarySurvey::read(homePath, musicFolder, previous, [&promise] {
+            return promise.isCanceled();
+        }));
+    };
+    m_libraryRead.setFuture(QtConcurrent::run(read));
+}
+
+void MainWindow::libraryRead()
+{
+    // A read that began before the latest change says nothing true: only the one after it is shown.
+    if (m_readAgain) {
+        refreshLibrary();
+        return;
+    }
+    if (m_libraryRead.future().resultCount() == 0)
+        return;
+    m_library = m_libraryRead.result();
+    m_libraryPanel->showLibrary(m_library);
+    emit libraryShown(m_library);
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
@@ -69,9 +123,14 @@ QString MainWindow::statusText() const
     return m_serverPanel->statusText();
 }
 
-void MainWindow::showLibrary(const LibraryStatus &status)
+void MainWindow::showSongListFailure(const QString &peer, const QString &reason)
 {
-    m_libraryPanel->showLibrary(status);
+    m_activityPanel->showSongListFailure(peer, reason);
+}
+
+void MainWindow::showRefusal(const QString &peer, const QString &song, EndpointActivity::Refusal why)
+{
+    m_activityPanel->showRefusal(peer, song, why);
 }
 
 void MainWindow::showSongList(const QString &peer, qsizetype songs, qint64 msecs)
@@ -94,12 +153,12 @@ void MainWindow::downloadFinished(quint64 id, bool complete)
     m_activityPanel->downloadFinished(id, complete);
 }
 
-void MainWindow::createMenus()
+void MainWindow::createMenus(const QString &homePath)
 {
     QMenu *fileMenu = menuBar()->addMenu(tr("&File"));
     QAction *closeWindow = fileMenu->addAction(tr("&Close Window"), this, &QWidget::close);
     closeWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
-    m_libraryMenu = new LibraryMenu(fileMenu, closeWindow, this, QDir::homePath());
+    m_libraryMenu = new LibraryMenu(fileMenu, closeWindow, this, homePath);
     fileMenu->addSeparator();
     QAction *quit = fileMenu->addAction(tr("&Quit"), qApp, &QCoreApplication::quit);
     // Spelled out: where the platform follows Windows conventions, the standard Quit key has no binding at all.
@@ -120,6 +179,9 @@ QWidget *MainWindow::createContent(HTTPServer *server, HostAddressSource address
     title->setFont(titleFont);
 
     m_serverPanel = new ServerPanel(server, content);
+    m_startAtLoginNote = hintLabel(QString(), content);
+    m_startAtLoginNote->setObjectName(QStringLiteral("startAtLoginNote"));
+    m_startAtLoginNote->hide();
     m_libraryPanel = new LibraryPanel(content);
     m_activityPanel = new ActivityPanel(content);
 
@@ -131,6 +193,7 @@ QWidget *MainWindow::createContent(HTTPServer *server, HostAddressSource address
     text->setSpacing(6);
     text->addWidget(title);
     text->addWidget(m_serverPanel);
+    text->addWidget(m_startAtLoginNote);
     text->addSpacing(10);
     text->addWidget(new AddressPanel(std::move(addresses), content));
     text->addSpacing(6);

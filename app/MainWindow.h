@@ -1,27 +1,33 @@
 #pragma once
 
+#include "EndpointActivity.h"
 #include "LibraryStatus.h"
 #include "MyController.h"
 
+#include <QFutureWatcher>
 #include <QMainWindow>
 
 class ActivityPanel;
 class HTTPServer;
 class LibraryMenu;
 class LibraryPanel;
+class QLabel;
 class ServerPanel;
 
 // The application's one window: what the server is doing, the addresses to type into the handset, the library
-// served and what handsets are doing, and a button for the address report. It reads nothing itself: the library
-// and the handsets' activity arrive through its slots. Closing it only hides it; the application keeps running.
+// served and what handsets are doing, and a button for the address report. The library is read for it on a worker
+// (refreshLibrary()); the handsets' activity arrives through its slots. Closing it only hides it; the application
+// keeps running.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    // The server is watched, not owned: the application passes its shared one, tests one of their own.
-    explicit MainWindow(HTTPServer *server, HostAddressSource addresses = HostAddressSource::system(),
-                        QWidget *parent = nullptr);
+    // The server is watched, not owned: the application passes its shared one, tests one of their own. The library
+    // is looked for from `homePath`.
+    MainWindow(HTTPServer *server, const QString &homePath, HostAddressSource addresses = HostAddressSource::system(),
+               QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     QString statusText() const;
     // The library items of the File menu; their outcome shows in the window.
@@ -29,10 +35,15 @@ public:
 
 signals:
     void addressReportRequested();
+    // The library panel shows `status`, just read.
+    void libraryShown(const LibraryStatus &status);
 
 public slots:
-    void showLibrary(const LibraryStatus &status);
+    // Reads the library again on a worker, now or, if a read is under way, once it is done.
+    void refreshLibrary();
     void showSongList(const QString &peer, qsizetype songs, qint64 msecs);
+    void showSongListFailure(const QString &peer, const QString &reason);
+    void showRefusal(const QString &peer, const QString &song, EndpointActivity::Refusal why);
     void downloadStarted(quint64 id, const QString &peer, const QString &fileName, qint64 totalBytes);
     void downloadProgress(quint64 id, qint64 sentBytes);
     void downloadFinished(quint64 id, bool complete);
@@ -41,12 +52,18 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void createMenus();
+    void createMenus(const QString &homePath);
     void fitHeightToContent();
     QWidget *createContent(HTTPServer *server, HostAddressSource addresses);
+    void libraryRead();
 
+    const QString m_homePath;
     LibraryMenu *m_libraryMenu = nullptr;
     ServerPanel *m_serverPanel = nullptr;
+    QLabel *m_startAtLoginNote = nullptr;
     LibraryPanel *m_libraryPanel = nullptr;
     ActivityPanel *m_activityPanel = nullptr;
+    QFutureWatcher<LibraryStatus> m_libraryRead;
+    bool m_readAgain = false;
+    LibraryStatus m_library;
 };

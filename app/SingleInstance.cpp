@@ -40,9 +40,9 @@ SingleInstance::SingleInstance(QString name, QObject *parent)
 {
 }
 
-QString SingleInstance::nameForCurrentUser()
+QString SingleInstance::nameForCurrentUser(const QString &homePath)
 {
-    const QByteArray home = QDir::homePath().toUtf8();
+    const QByteArray home = homePath.toUtf8();
     const QByteArray digest = QCryptographicHash::hash(home, QCryptographicHash::Sha256).toHex().left(16);
     return QStringLiteral("pellisor-%1-%2").arg(::getuid()).arg(QString::fromLatin1(digest));
 }

@@ -13,11 +13,11 @@ class SingleInstance : public QObject
     Q_OBJECT
 
 public:
-    explicit SingleInstance(QString name = nameForCurrentUser(), QObject *parent = nullptr);
+    explicit SingleInstance(QString name, QObject *parent = nullptr);
 
     // Derived from the user id and the home folder, so that a test with a home of its own never meets the
     // user's real instance.
-    static QString nameForCurrentUser();
+    static QString nameForCurrentUser(const QString &homePath);
 
     // True when a running instance was found and asked to reopen: this process should then exit.
     // Otherwise this process becomes the instance that later launches find. A library or music folder

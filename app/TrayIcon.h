@@ -16,8 +16,6 @@ public:
     explicit TrayIcon(QObject *parent = nullptr);
     ~TrayIcon() override;
 
-    QSystemTrayIcon *systemTrayIcon() const { return m_icon.get(); }
-
 signals:
     void showWindowRequested();
     void addressReportRequested();

@@ -5,7 +5,7 @@
 #include "HeapReturn.h"
 #include "HTTPServer.h"
 #include "LibraryChoice.h"
-#include "LibraryLocator.h"
+#include "LibraryPreferences.h"
 #include "LibraryMenu.h"
 #include "MainWindow.h"
 #include "MusicLibrary.h"
@@ -24,6 +24,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <cstdio>
 #include <memory>
 
 int main(int argc, char *argv[])
@@ -52,36 +53,40 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(pellisorIcon());
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // The one place that asks where home is; everything else is told.
+    const QString homePath = QDir::homePath();
+
     // Decided before anything is shown or started: a second launch never touches the server's port.
-    SingleInstance instance;
+    SingleInstance instance(SingleInstance::nameForCurrentUser(homePath));
     if (instance.handOverToRunningInstance(options.library, options.musicFolder))
         return 0;
+    // A library asked for that cannot be served ends the launch, rather than serving another one unnoticed.
+    if (QString error; !options.library.isEmpty() && !LibraryChoice(homePath).chooseLibrary(options.library, &error)) {
+        if (LibraryPreferences::isUnreadable(homePath))
+            error += QStringLiteral(" Rename or remove it, or start Pellisor without --library and use File > Choose "
+                                    "Library…, which offers to move it aside; then choose the library again.");
+        std::fputs(qPrintable(QStringLiteral("pellisor: %1\n").arg(error)), stderr);
+        return 1;
+    }
 
     // Song lists are made on these threads, never on the event loop's; one list per core at most, since each holds
     // a whole library in memory. Declared first, so that it is freed last: the library waits for its lists first.
     QThreadPool listWorkers;
     listWorkers.setMaxThreadCount(QThread::idealThreadCount());
-    MusicLibrary library(QDir::homePath(), listWorkers);
+    MusicLibrary library(homePath, listWorkers);
     EndpointActivity activity;
     const EndpointContext endpoints{&library, &activity};
 
     HTTPServer *server = HTTPServer::sharedHTTPServer();
     server->setEndpointContext(&endpoints);
     PellisorAppDelegate delegate(server);
-    MainWindow window(server);
+    MainWindow window(server, homePath);
     delegate.setWindow(&window);
-    // The library as each list found it, and what handsets do, as it happens; nothing here reads the library.
-    window.showLibrary({.path = LibraryLocator::libraryPath(QDir::homePath())});
-    QObject::connect(&library, &MusicLibrary::songListMade, &window, [&window](const SongList &list) {
-        if (list.isListed())
-            window.showLibrary({.path = list.libraryPath,
-                                .tracks = list.trackCount,
-                                .songs = list.index.size(),
-                                .readAt = QDateTime::currentDateTime()});
-        else if (!list.failure.isNull())
-            window.showLibrary({.path = list.libraryPath, .problem = list.failure});
-    });
+    // The window reads the library again after each list, in case it changed; and shows what handsets do.
+    QObject::connect(&library, &MusicLibrary::songListMade, &window, &MainWindow::refreshLibrary);
     QObject::connect(&activity, &EndpointActivity::songListSent, &window, &MainWindow::showSongList);
+    QObject::connect(&activity, &EndpointActivity::songListFailed, &window, &MainWindow::showSongListFailure);
+    QObject::connect(&activity, &EndpointActivity::downloadRefused, &window, &MainWindow::showRefusal);
     QObject::connect(&activity, &EndpointActivity::downloadStarted, &window, &MainWindow::downloadStarted);
     QObject::connect(&activity, &EndpointActivity::downloadProgress, &window, &MainWindow::downloadProgress);
     QObject::connect(&activity, &EndpointActivity::downloadFinished, &window, &MainWindow::downloadFinished);
@@ -94,10 +99,8 @@ int main(int argc, char *argv[])
     LibraryMenu *libraryMenu = window.libraryMenu();
     QObject::connect(&instance, &SingleInstance::libraryChosen, libraryMenu, &LibraryMenu::chooseLibrary);
     QObject::connect(&instance, &SingleInstance::musicFolderChosen, libraryMenu, &LibraryMenu::chooseMusicFolder);
-    library.setUserMusicFolder(LibraryChoice(QDir::homePath()).musicFolder());
+    library.setUserMusicFolder(libraryMenu->musicFolder());
     QObject::connect(libraryMenu, &LibraryMenu::musicFolderChosen, &library, &MusicLibrary::setUserMusicFolder);
-    if (!options.library.isEmpty())
-        libraryMenu->chooseLibrary(options.library);
     if (!options.musicFolder.isEmpty())
         libraryMenu->chooseMusicFolder(options.musicFolder);
 

@@ -32,12 +32,14 @@ void GetSong::startResponse()
 {
     const QString trackId = trackIdOf(m_url.relativeString());
     QString songName = trackId;
+    auto refusal = EndpointActivity::Refusal::NotListed;
     try {
         const MusicLibrary *library = context() ? context()->library : nullptr;
         const QString location = library ? library->getSongLocation(trackId) : QString();
         if (location.isNull())
             throw LibraryError(QStringLiteral("No song with track ID '%1' could be found.").arg(trackId));
 
+        refusal = EndpointActivity::Refusal::NoFile;
         // A path whose escapes are not UTF-8 is named as the library spells it.
         const std::optional<QString> path = SongLocation::filePath(location);
         songName = path.value_or(location);
@@ -60,6 +62,9 @@ void GetSong::startResponse()
             connection->sendFile(std::move(file), size);
         }
     } catch (const LibraryError &error) {
+        EndpointActivity *activity = context() ? context()->activity : nullptr;
+        if (HTTPConnection *connection = fileHandle(); activity && connection)
+            emit activity->downloadRefused(connection->peerAddress().toString(), songName, refusal);
         errorResponse(QStringLiteral("An unexpected error occurred sending the song '") + songName
                       + QStringLiteral("': ") + error.reason());
     }

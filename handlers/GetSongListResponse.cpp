@@ -44,6 +44,9 @@ void GetSongListResponse::sendSongList(const SongList &list)
         }
     } else if (!list.failure.isNull()) {
         errorResponse(QStringLiteral("An unexpected error occurred sending the song list: ") + list.failure);
+        EndpointActivity *activity = context() ? context()->activity : nullptr;
+        if (HTTPConnection *connection = fileHandle(); activity && connection)
+            emit activity->songListFailed(connection->peerAddress().toString(), list.failure);
     }
     finishResponse();
 }

@@ -147,12 +147,17 @@ bool writtenFaithfully(const PlistValue &original, const PlistValue &written, co
 
 // Reads the preference file, lets `change` edit the recent paths and writes the file back when it says it
 // changed them.
+bool isPresent(const QFileInfo &info)
+{
+    return info.exists() || info.isSymLink();
+}
+
 bool update(const QString &homePath, const std::function<bool(RecentPaths &)> &change, QString *error)
 {
     const QString path = LibraryPreferences::preferencesFilePath(homePath);
     const QFileInfo info(path);
     std::optional<PropertyList> preferences;
-    if (info.exists() || info.isSymLink()) {
+    if (isPresent(info)) {
         preferences = PropertyList::readFile(path);
         if (!preferences) {
             *error = QStringLiteral("%1 cannot be read as a property list, so it was left as it is.").arg(path);
@@ -230,4 +235,29 @@ bool LibraryPreferences::forgetLibrary(const QString &homePath, const RecordedLi
             return paths.size() != before.size() || indexOf(before, recorded.path) != indexOf(paths, recorded.path);
         },
         error);
+}
+
+bool LibraryPreferences::isUnreadable(const QString &homePath)
+{
+    const QString path = preferencesFilePath(homePath);
+    return isPresent(QFileInfo(path)) && !PropertyList::readFile(path);
+}
+
+std::optional<QString> LibraryPreferences::moveAside(const QString &homePath, QString *error)
+{
+    const QString path = preferencesFilePath(homePath);
+    // A few tries at most: each name taken is one a user left there.
+    constexpr int mostTries = 100;
+    for (int i = 1; i <= mostTries; ++i) {
+        const QString aside = path + (i == 1 ? QStringLiteral(".unreadable") : QStringLiteral(".unreadable-%1").arg(i));
+        if (isPresent(QFileInfo(aside)))
+            continue;
+        // rename(2) would replace a file made meanwhile; QDir's refuses to.
+        if (QDir().rename(path, aside))
+            return aside;
+        *error = QStringLiteral("%1 could not be renamed to %2.").arg(path, aside);
+        return std::nullopt;
+    }
+    *error = QStringLiteral("%1 could not be renamed: every name beside it is taken.").arg(path);
+    return std::nullopt;
 }

@@ -34,4 +34,11 @@ public:
     // Undoes recordLibrary(): the path leaves the array, or goes back to where it was; every other entry,
     // iTunes's own included, stays. False with the reason in `error` when the file could not be rewritten.
     static bool forgetLibrary(const QString &homePath, const RecordedLibrary &recorded, QString *error);
+
+    // There is something at the preference file's path that cannot be read as a property list (a corrupt file, a
+    // folder), so no choice can be recorded until it goes.
+    static bool isUnreadable(const QString &homePath);
+    // Renames that something beside itself, to a name nothing has yet; never deletes or overwrites anything. The new
+    // path, or nothing with the reason in `error`.
+    static std::optional<QString> moveAside(const QString &homePath, QString *error);
 };

@@ -1,18 +1,29 @@
-// The shell in process: the address report the user reads off to the handset, the status line on a taken port, a
-// second launch asking the first to reopen. tst_PellisorBinary drives the real executable.
+// The shell in process: the address report the user reads off to the handset, what the window's panels say of the
+// library and the handsets, a second launch asking the first to reopen. tst_PellisorBinary drives the real executable.
 
+#include "EndpointContext.h"
 #include "HTTPServer.h"
+#include "LibraryMenu.h"
+#include "LibraryPreferences.h"
+#include "LibraryWriter.h"
+#include "LoopbackClient.h"
 #include "LoopbackServer.h"
 #include "MainWindow.h"
+#include "MusicLibrary.h"
 #include "MyController.h"
 #include "SingleInstance.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUuid>
 
@@ -47,13 +58,164 @@ class tst_DesktopShell : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
+    void init();
+    void panelsTellTheState_data();
+    void panelsTellTheState();
+    void unreadablePreferencesMovedAsideFromTheWindow();
+    void downloadSizesInSIUnits();
     void alertListsLikelyHomeNetworkAddresses_data();
     void alertListsLikelyHomeNetworkAddresses();
     void getAddressSaysErrorWhenTheAddressDoesNotFit_data();
     void getAddressSaysErrorWhenTheAddressDoesNotFit();
     void statusLineExplainsATakenPort();
     void secondLaunchAsksTheFirstToReopen();
+
+private:
+    // The application's wiring between endpoints and window, as main() makes it.
+    void connectWindow(MainWindow &window)
+    {
+        connect(&m_library, &MusicLibrary::songListMade, &window, &MainWindow::refreshLibrary);
+        connect(&m_activity, &EndpointActivity::songListSent, &window, &MainWindow::showSongList);
+        connect(&m_activity, &EndpointActivity::songListFailed, &window, &MainWindow::showSongListFailure);
+        connect(&m_activity, &EndpointActivity::downloadRefused, &window, &MainWindow::showRefusal);
+    }
+    QString home(const QString &path = {}) const { return m_home.filePath(path); }
+
+    QTemporaryDir m_config;
+    QTemporaryDir m_home;
+    QThreadPool m_workers;
+    MusicLibrary m_library{m_home.path(), m_workers};
+    EndpointActivity m_activity;
+    const EndpointContext m_endpoints{&m_library, &m_activity};
+    HTTPServer m_server{loopbackOptions()};
 };
+
+void tst_DesktopShell::initTestCase()
+{
+    qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8()); // Pellisor's settings, away from the user's
+    m_server.setEndpointContext(&m_endpoints);
+    m_server.start();
+}
+
+void tst_DesktopShell::init()
+{
+    QString error;
+    for (const char *folder : {"Library", "Music", "Media"})
+        QVERIFY(QDir(home(folder)).removeRecursively());
+    QVERIFY(LibraryChoice(home()).useDefaultLibrary(&error));
+}
+
+void tst_DesktopShell::panelsTellTheState_data()
+{
+    QTest::addColumn<QByteArray>("library");     // chosen from Media/, unless null
+    QTest::addColumn<QStringList>("songs");      // files written below Media/
+    QTest::addColumn<QByteArrayList>("requests"); // sent by a handset, in order; "-name" removes Media/name
+    QTest::addColumn<QStringList>("shown");      // label or button name, then what it says (a pattern), or "hidden"
+
+    const QByteArray threeSongs = libraryXml({{1, "One", {}, {}, "file://MEDIA/1.mp3"},
+                                              {2, "Two", {}, {}, "file://MEDIA/2.mp3"},
+                                              {3, "Three", {}, {}, "file://MEDIA/3.mp3"}});
+    QTest::addRow("no library") << QByteArray() << QStringList{} << QByteArrayList{}
+                                << QStringList{"libraryDetails", "^No iTunes library here, so handsets get no songs",
+                                               "chooseLibrary", "Choose Library…", "librarySongs", "hidden"};
+    QTest::addRow("chosen") << threeSongs << QStringList{"1.mp3", "2.mp3", "3.mp3"} << QByteArrayList{}
+                            << QStringList{"libraryPath", "/Media/Library.xml$", "libraryNote", "^Chosen: ",
+                                           "libraryDetails", "^3 tracks; read today at", "librarySongs",
+                                           "^3 songs for the handset$", "chooseLibrary", "hidden",
+                                           "chooseMusicFolder", "hidden"};
+    QTest::addRow("unreadable") << QByteArray("ID3") << QStringList{} << QByteArrayList{}
+                                << QStringList{"libraryDetails", "^This file cannot be read as an iTunes library",
+                                               "chooseLibrary", "Choose Library…"};
+    QTest::addRow("missing files") << threeSongs << QStringList{"3.mp3"} << QByteArrayList{}
+                                   << QStringList{"librarySongs", "^3 songs; 2 files not found$", "chooseMusicFolder",
+                                                  "Choose Music Folder…"};
+    QTest::addRow("vanished, then a list")
+        << threeSongs << QStringList{} << QByteArrayList{"-Library.xml", "/getSongList"}
+        << QStringList{"libraryDetails", "^No iTunes library here", "librarySongs", "hidden"};
+    QTest::addRow("failed list") << QByteArray() << QStringList{} << QByteArrayList{"/getSongList"}
+                                 << QStringList{"lastSongList", "^Last list: none sent to 127.0.0.1, today at .*It "
+                                                                "was told: Couldn't find iTunes Library XML file"};
+    QTest::addRow("failed download")
+        << threeSongs << QStringList{"3.mp3"} << QByteArrayList{"/getSongList", "/getSong?xx=2", "/getSong?xx=9"}
+        << QStringList{"lastSongList", "^Last list: 3 songs to 127.0.0.1", "lastRefusal",
+                       "^Not sent: 127.0.0.1 asked for track 9, which is not in the latest song list"};
+    QTest::addRow("missing file asked for") << threeSongs << QStringList{} << QByteArrayList{"/getSongList", "/getSong?xx=2"}
+                                            << QStringList{"lastRefusal", "^Not sent: 127.0.0.1 asked for /.*/Media/2.mp3, "
+                                                                          "whose file cannot be found"};
+}
+
+void tst_DesktopShell::panelsTellTheState()
+{
+    QFETCH(QByteArray, library);
+    QFETCH(QStringList, songs);
+    QFETCH(QByteArrayList, requests);
+    QFETCH(QStringList, shown);
+    for (const QString &song : songs)
+        QVERIFY(writeFile(home("Media/" + song), "song"));
+    HTTPServer idle(loopbackOptions());
+    MainWindow window(&idle, home());
+    connectWindow(window);
+    QSignalSpy read(&window, &MainWindow::libraryShown);
+    QVERIFY(read.wait()); // so that what follows shows only if the window reads the library again
+    if (!library.isNull()) {
+        QVERIFY(writeFile(home("Media/Library.xml"), library.replace("MEDIA", home("Media").toUtf8())));
+        window.libraryMenu()->chooseLibrary(home("Media/Library.xml"));
+        QVERIFY(read.wait());
+    }
+    for (const QByteArray &target : requests) {
+        if (target.startsWith('-'))
+            QVERIFY(QFile::remove(home("Media/" + target.sliced(1))));
+        else
+            fetch(m_server.serverPort(), "GET " + target + " HTTP/1.1\r\n\r\n");
+    }
+
+    for (qsizetype i = 0; i + 1 < shown.size(); i += 2) {
+        auto *widget = window.findChild<QWidget *>(shown[i]);
+        QVERIFY2(widget, qPrintable(shown[i]));
+        const auto text = [widget] {
+            if (auto *button = qobject_cast<QPushButton *>(widget))
+                return button->text();
+            return widget->toolTip().isEmpty() ? qobject_cast<QLabel *>(widget)->text() : widget->toolTip();
+        };
+        if (shown[i + 1] == QLatin1String("hidden"))
+            QTRY_VERIFY2(widget->isHidden(), qPrintable(shown[i] + ": " + text()));
+        else
+            QTRY_VERIFY2(!widget->isHidden() && text().contains(QRegularExpression(shown[i + 1])),
+                         qPrintable(shown[i] + ": " + text()));
+    }
+}
+
+void tst_DesktopShell::unreadablePreferencesMovedAsideFromTheWindow()
+{
+    const QString preferences = LibraryPreferences::preferencesFilePath(home());
+    QVERIFY(writeFile(preferences, "bplist00 cut short") && writeFile(home("Media/Library.xml"), libraryXml({})));
+    HTTPServer idle(loopbackOptions());
+    MainWindow window(&idle, home());
+    QVERIFY(!window.libraryMenu()->chooseLibrary(home("Media/Library.xml")));
+    auto *moveAside = window.findChild<QPushButton *>("moveAside");
+    QVERIFY(!moveAside->isHidden());
+
+    moveAside->click();
+    QCOMPARE(LibraryPreferences::recentDatabasePath(home()), home("Media/Library.xml"));
+    QFile aside(preferences + ".unreadable");
+    QVERIFY(aside.open(QIODevice::ReadOnly) && aside.readAll() == "bplist00 cut short");
+    QVERIFY(moveAside->isHidden());
+    QVERIFY(window.findChild<QLabel *>("libraryNote")->text().endsWith(aside.fileName() + '.'));
+}
+
+void tst_DesktopShell::downloadSizesInSIUnits()
+{
+    HTTPServer idle(loopbackOptions());
+    MainWindow window(&idle, home());
+    window.downloadStarted(1, "127.0.0.1", "song.mp3", 30'000'000);
+    window.downloadProgress(1, 16'000'000);
+    const QList<QLabel *> labels = window.findChildren<QLabel *>();
+    QVERIFY(std::any_of(labels.begin(), labels.end(), [](QLabel *label) {
+        return label->text() == QLocale().toString(16.0, 'f', 1) + " MB of " + QLocale().toString(30.0, 'f', 1)
+                                    + " MB to 127.0.0.1";
+    }));
+}
 
 void tst_DesktopShell::alertListsLikelyHomeNetworkAddresses_data()
 {
@@ -107,7 +269,7 @@ void tst_DesktopShell::statusLineExplainsATakenPort()
     QTcpServer otherProgram;
     QVERIFY(otherProgram.listen(QHostAddress::LocalHost));
     HTTPServer server(loopbackOptions(otherProgram.serverPort()));
-    MainWindow window(&server);
+    MainWindow window(&server, home());
 
     server.start();
     QCOMPARE(window.statusText(), QStringLiteral("Not serving: port 4556 is in use by another program."));

@@ -1,5 +1,8 @@
 // Screenshots of the window and the address alert, as the README shows them (`make screenshots`): the real executable
-// on a virtual X display, driven with xdotool. Slow and needs Xvfb, so `make test` leaves it out.
+// serving the sample library on a virtual X display, driven with xdotool, after a handset's list and song. Slow and
+// needs Xvfb, so `make test` leaves it out.
+
+#include "LoopbackClient.h"
 
 #include <QDir>
 #include <QImage>
@@ -80,7 +83,8 @@ void tst_PellisorOnX11::windowAndAlert()
     m_environment.insert("XDG_RUNTIME_DIR", home.path());
     m_environment.remove("QT_QPA_PLATFORM"); // with a display it must choose X by itself
     pellisor.setProcessEnvironment(m_environment);
-    pellisor.start(QStringLiteral(PELLISOR_BINARY), QStringList{});
+    const QString sample = QFileInfo(PELLISOR_BINARY).dir().filePath("sample-home/Music/iTunes/iTunes Music Library.xml");
+    pellisor.start(QStringLiteral(PELLISOR_BINARY), {"--library", sample});
     const auto stop = qScopeGuard([&] {
         for (QProcess *process : {&pellisor, &xvfb}) {
             process->kill();
@@ -90,6 +94,9 @@ void tst_PellisorOnX11::windowAndAlert()
 
     QString window, alert;
     QTRY_VERIFY_WITH_TIMEOUT(!(window = visibleWindow("^Pellisor$")).isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(acceptsConnections(4556), 10000);
+    QVERIFY(fetch(4556, "GET /getSongList HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 200 OK"));
+    QVERIFY(fetch(4556, "GET /getSong?xx=1001 HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 200 OK"));
     QTRY_VERIFY_WITH_TIMEOUT(screenshot(window, "window.png"), 10000);
     press(window, "alt+i");
     QTRY_VERIFY_WITH_TIMEOUT(!(alert = visibleWindow("^IP Address$")).isEmpty(), 10000);
