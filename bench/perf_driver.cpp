@@ -1228,7 +1228,8 @@ int main(int argc, char **argv)
                                "%zu each, alternately)", (long long)idlePause.count(), m.idleHuge.size()),
                         format("on %.0f ms, off %.0f ms (on: %s; off: %s ms)", median(m.idleHuge),
                                median(m.idleSmall), each(m.idleHuge).c_str(), each(m.idleSmall).c_str()),
-                        format("back to back: %.0f ms", median(m.backToBack)), "report", "reported"});
+                        format("back to back: %.0f ms", median(m.backToBack)), "on ≤ off (huge pages ship)",
+                        yesNo(median(m.idleHuge) <= median(m.idleSmall))});
     }
     if (micro.count("BM_ParseLibrary"))
         rows.push_back({"micro: parse the 10,000-track library (Google Benchmark, median of 5)",
