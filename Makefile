@@ -8,7 +8,7 @@ GENERATOR = $(if $(wildcard $(BUILD_DIR)/CMakeCache.txt),,-G Ninja)
 # Both trees are unity builds: each library and test compiles as a few large files, so the Qt headers are parsed far
 # fewer times and a fresh tree takes a third to two fifths less CPU. A plain `cmake -B` still compiles files alone.
 
-.PHONY: all deps configure build run demo package test sanitize asan-tree fuzz soak bench screenshots clean
+.PHONY: all deps configure build run demo package test sanitize asan-tree tsan tsan-tree fuzz soak bench screenshots clean
 
 all: build
 
@@ -31,12 +31,14 @@ demo: build
 package: build
 	@cmake --build $(BUILD_DIR) --target package
 
-# The ordinary suite, the same suite under the sanitizers, every fuzz corpus replayed, then each fuzz target for 10 s
-# from a fixed seed: it tries what it tried before, so it fails when a change breaks something, never because this
-# run wandered somewhere new. The X11 screenshots are left to `make screenshots`.
+# The ordinary suite, the same suite under the sanitizers, the threaded suites under the race detector, every fuzz
+# corpus replayed, then each fuzz target for 10 s from a fixed seed: it tries what it tried before, so it fails when a
+# change breaks something, never because this run wandered somewhere new. The X11 screenshots are left to
+# `make screenshots`.
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j 2 -LE x11
 	@$(MAKE) --no-print-directory sanitize
+	@$(MAKE) --no-print-directory tsan
 	@fuzz/run-fuzzers build-asan replay
 	@fuzz/run-fuzzers build-asan 10 2 1
 
@@ -51,6 +53,16 @@ asan-tree: deps
 sanitize: asan-tree
 	@cmake --build --preset asan -j $(JOBS)
 	@ctest --preset asan
+
+# build-tsan/: the project and its tests by clang with ThreadSanitizer and the plain POSIX fallbacks, so those are
+# built and tested too while build-asan/ runs the Linux calls. Its suite is the plist, library and HTTP tests (CTest
+# label `tsan`): the ones whose code runs on more than one thread.
+tsan-tree: deps
+	@cmake --preset tsan >/dev/null
+
+tsan: tsan-tree
+	@cmake --build --preset tsan -j $(JOBS)
+	@ctest --preset tsan
 
 # New exploration: each fuzz target for FUZZ_SECONDS over its corpus; FUZZ_SEED 0 picks a fresh seed each run.
 fuzz: asan-tree
@@ -73,4 +85,4 @@ screenshots: build
 	@cp $(BUILD_DIR)/tests/app/screenshots/window.png $(BUILD_DIR)/tests/app/screenshots/alert.png docs/screenshots/
 
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-fuzz
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz

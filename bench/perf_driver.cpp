@@ -9,9 +9,10 @@
 //   6. the first "/getSongList" of a freshly started server, 100,000 tracks
 //   7. "/hello" latency while one client lists 100,000 tracks back to back
 //   8. two lists sent at the same instant against one alone
+//   9. the list a handset usually meets, the first after 10 s of idleness, with transparent huge pages and without
 //
 // Prints one Markdown table; --plot-data writes the per-size figures for gnuplot. --responsiveness-only takes
-// only what the event loop and the cores make of lists of 100,000 tracks (1, 6, 7, 8): a few minutes.
+// only what the event loop and the cores make of lists of 100,000 tracks (1, 6, 7, 8, 9): a few minutes.
 //
 //   pellisor_perf [--runs N] [--sizes 10000,25000,...] [--data DIR] [--list-requests N] [--max-load L]
 //                 [--load-wait SECONDS] [--plot-data FILE] [--no-micro] [--lists-only] [--network-only]
@@ -45,6 +46,7 @@
 #include <sstream>
 #include <string>
 #include <sys/sendfile.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -61,6 +63,8 @@ constexpr int serverPort = 4556;
 constexpr std::int64_t songBytes = std::int64_t(1) << 30;
 constexpr int downloaders = 8;
 constexpr auto downloadPhase = std::chrono::seconds(10);
+// How long a handset's user usually leaves the server alone between two lists, at the least.
+constexpr auto idlePause = std::chrono::seconds(10);
 constexpr int ioTimeoutMs = 60000;
 constexpr auto wholeRunLimit = std::chrono::minutes(40);
 
@@ -346,6 +350,8 @@ public:
     ~Server() { stop(); }
 
     pid_t pid() const { return m_pid; }
+    // Whether the next start may have transparent huge pages; refused, they are refused to the whole process.
+    void allowHugePages(bool allowed) { m_hugePages = allowed; }
 
     void start()
     {
@@ -416,6 +422,8 @@ private:
             }
             if (in >= 0)
                 ::dup2(in, 0);
+            if (!m_hugePages)
+                ::prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0); // kept across exec
             ::execl(m_binary.c_str(), m_binary.c_str(), static_cast<char *>(nullptr));
             ::_exit(127);
         }
@@ -426,6 +434,7 @@ private:
     std::string m_binary;
     fs::path m_home;
     pid_t m_pid = 0;
+    bool m_hugePages = true;
 };
 
 // ---- Data ----------------------------------------------------------------------------------------------------
@@ -801,6 +810,9 @@ struct Responsiveness
     std::vector<double> singles, pairs; // one list alone, then two sent at the same instant until both are done
     std::int64_t pairGrowthKb = 0;
     std::vector<double> firstLists;     // the first list of a fresh server process
+    // The first list after the server sat idle for idlePause, with and without huge pages; and the list right
+    // before that pause, back to back with the one before it.
+    std::vector<double> idleHuge, idleSmall, backToBack;
 };
 
 // The server's event loop and cores while it lists `library` (already its library): "/hello" probes while one
@@ -856,6 +868,27 @@ Responsiveness measureResponsiveness(Server &server, const fs::path &library, in
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         m.firstLists.push_back(listOk(httpGet("/getSongList", false)));
     }
+
+    // Huge pages on and off alternately, so that both meet the same load; a list and another right after it, then
+    // a pause in which the system may take back the memory the lists gave up.
+    const int idleRuns = std::min(runs, 5);
+    std::printf("a list after %lld s of idleness, huge pages on and off (%d times each) ...\n",
+                (long long)idlePause.count(), idleRuns);
+    std::fflush(stdout);
+    for (int i = 0; i < idleRuns; ++i) {
+        for (const bool huge : {true, false}) {
+            server.stop();
+            server.allowHugePages(huge);
+            server.start();
+            listOk(httpGet("/getSongList", false));
+            m.backToBack.push_back(listOk(httpGet("/getSongList", false)));
+            std::this_thread::sleep_for(idlePause);
+            (huge ? m.idleHuge : m.idleSmall).push_back(listOk(httpGet("/getSongList", false)));
+        }
+    }
+    server.stop();
+    server.allowHugePages(true);
+    server.start();
     return m;
 }
 
@@ -1166,12 +1199,15 @@ int main(int argc, char **argv)
     }
     if (const Responsiveness &m = responsiveness; !m.firstLists.empty()) {
         const double firstMs = median(m.firstLists);
-        std::string each;
-        for (const double ms : m.firstLists)
-            each += format("%s%.0f", each.empty() ? "" : ", ", ms);
+        const auto each = [](const std::vector<double> &v) {
+            std::string text;
+            for (const double ms : v)
+                text += format("%s%.0f", text.empty() ? "" : ", ", ms);
+            return text;
+        };
         rows.push_back({format("6. first `/getSongList` after a start, 100,000 tracks (median of %zu fresh starts, "
                                "file in the page cache)", m.firstLists.size()),
-                        format("%.0f ms (each: %s ms)", firstMs, each.c_str()),
+                        format("%.0f ms (each: %s ms)", firstMs, each(m.firstLists).c_str()),
                         format("a warm list, median of %d: %.0f ms", o.runs, bySize.back().medianMs), "≤ 300 ms",
                         yesNo(firstMs <= 300)});
         const double p99 = percentile(m.helloWhileListing, 99);
@@ -1188,6 +1224,12 @@ int main(int argc, char **argv)
                         format("%.2f× (%.0f ms; peak RSS − before: +%.0f MB)", ratio, median(m.pairs),
                                mb(m.pairGrowthKb)),
                         format("one list alone: %.0f ms", median(m.singles)), "≤ 1.5 × one", yesNo(ratio <= 1.5)});
+        rows.push_back({format("9. `/getSongList` after %lld s idle, 100,000 tracks: huge pages on / off (medians of "
+                               "%zu each, alternately)", (long long)idlePause.count(), m.idleHuge.size()),
+                        format("on %.0f ms, off %.0f ms (on: %s; off: %s ms)", median(m.idleHuge),
+                               median(m.idleSmall), each(m.idleHuge).c_str(), each(m.idleSmall).c_str()),
+                        format("back to back: %.0f ms", median(m.backToBack)), "on ≤ off (huge pages ship)",
+                        yesNo(median(m.idleHuge) <= median(m.idleSmall))});
     }
     if (micro.count("BM_ParseLibrary"))
         rows.push_back({"micro: parse the 10,000-track library (Google Benchmark, median of 5)",

@@ -1,6 +1,7 @@
 #include "MusicLibrary.h"
 
 #include "CopiedLibrary.h"
+#include "HandOver.h"
 #include "LibraryError.h"
 #include "LibraryLocator.h"
 #include "LibraryLogging.h"
@@ -11,7 +12,6 @@
 #include <QFutureWatcher>
 #include <QPromise>
 #include <QThreadPool>
-#include <QtConcurrent>
 
 #include <atomic>
 
@@ -38,6 +38,9 @@ private:
 };
 
 namespace {
+
+// Where a job passes from the thread that makes it to the worker that runs it.
+char jobHandOver;
 
 // What a worker does, with its own copies of what it was given. Asked to stop while it reads, it stops before
 // building.
@@ -118,6 +121,7 @@ MusicLibrary::List MusicLibrary::startSongList(const QString &playlist, const QS
     // Connected before any receiver, so it runs first: the index is in place before the first byte of the list goes
     // out, and whether or not a receiver is still there to send it.
     connect(watcher, &QFutureWatcherBase::finished, this, [this, playlist, state, watcher] {
+        HandOver::take(state.get());
         if (m_latestLists.value(playlist).watcher == watcher)
             m_latestLists.remove(playlist);
         watcher->deleteLater();
@@ -126,12 +130,20 @@ MusicLibrary::List MusicLibrary::startSongList(const QString &playlist, const QS
             emit songListMade(watcher->result());
         }
     });
-    const auto work = [homePath = m_homePath, deviceValue, state](QPromise<SongList> &promise) {
-        if (!state->claim(ListState::Begun))
-            return;
-        makeSongList(promise, homePath, deviceValue);
+    const auto promise = std::make_shared<QPromise<SongList>>();
+    watcher->setFuture(promise->future());
+    promise->start();
+    // The job, and whatever it holds, reaches its thread through the pool's own lock, which the race detector cannot
+    // see: the job is made whole before it is handed over, and taken over before it is read.
+    std::function<void()> job = [homePath = m_homePath, deviceValue, state, promise] {
+        HandOver::take(&jobHandOver);
+        if (state->claim(ListState::Begun) && !promise->isCanceled())
+            makeSongList(*promise, homePath, deviceValue);
+        HandOver::give(state.get());
+        promise->finish();
     };
-    watcher->setFuture(QtConcurrent::run(&m_workers, work));
+    HandOver::give(&jobHandOver);
+    m_workers.start(std::move(job));
     return {state, watcher};
 }
 

@@ -1,5 +1,6 @@
 // Finding the library, and the song list made from it.
 
+#include "HandOver.h"
 #include "LibraryLocator.h"
 #include "LibraryWriter.h"
 #include "SongListBuilder.h"
@@ -205,6 +206,9 @@ private slots:
     // reads it gives its rights up.
     void listsALargeLibraryWithNoThreadToSpare()
     {
+#ifdef PELLISOR_TSAN
+        QSKIP("ThreadSanitizer lets no thread start in a child forked after threads had run, as this one is");
+#endif
         QList<TestTrack> tracks;
         for (int id = 1; id <= 12000; ++id)
             tracks.append({id, u"Song %1 "_s.arg(id) + QString(400, u'x'), u"Artist"_s, u"Album"_s, song});
