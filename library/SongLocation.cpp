@@ -1,13 +1,14 @@
 #include "SongLocation.h"
 
+#include "PlayableTrack.h"
 #include "Utf8Text.h"
 
 #include <QByteArray>
 
 namespace {
 
-constexpr QByteArrayView localhostPrefix("file://localhost/");
-constexpr QByteArrayView emptyHostPrefix("file:///");
+constexpr QByteArrayView localhostPrefix(PlayableTrack::localhostPrefix);
+constexpr QByteArrayView emptyHostPrefix(PlayableTrack::emptyHostPrefix);
 
 int hexValue(char c)
 {
