@@ -86,12 +86,11 @@ public:
             const QString text = value.toString();
             check(!text.isNull());
             check(!value.toUtf8().isNull());
-            check(value.isEmptyString() == text.isEmpty());
             value.toInteger();
             break;
         }
         default:
-            check(value.toString().isNull() && value.toUtf8().isNull() && !value.isEmptyString());
+            check(value.toString().isNull() && value.toUtf8().isNull());
             value.toInteger();
             break;
         }
@@ -245,7 +244,8 @@ void songList(QByteArrayView input)
             check(SongLocation::isLocalFile(location));
             if (const std::optional<QString> path = SongLocation::filePath(location))
                 check(path->startsWith(u'/'));
-            SongLocation::fileName(location);
+            QByteArray scratch;
+            SongLocation::fileNameUtf8(index.location(id), scratch);
         }
     }
 }

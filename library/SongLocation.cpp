@@ -45,17 +45,6 @@ std::optional<QString> filePath(QStringView location)
     return percentDecoded(location.sliced(std::min(schemeAndHost, location.size())));
 }
 
-QString fileName(QStringView location)
-{
-    return textFromUtf8(fileNameUtf8(QByteArrayView(location.toUtf8())));
-}
-
-QByteArray fileNameUtf8(QByteArrayView utf8Location)
-{
-    QByteArray scratch;
-    return fileNameUtf8(utf8Location, scratch).toByteArray();
-}
-
 QByteArrayView fileNameUtf8(QByteArrayView utf8Location, QByteArray &scratch)
 {
     const QByteArrayView name = utf8Location.sliced(utf8Location.lastIndexOf('/') + 1);

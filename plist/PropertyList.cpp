@@ -229,18 +229,6 @@ QByteArray PlistValue::toUtf8() const
     return m_doc->rawText(n).toByteArray();
 }
 
-bool PlistValue::isEmptyString() const
-{
-    if (!isString())
-        return false;
-    const PlistNode &n = node();
-    if (n.flags & PlistNode::SideString)
-        return m_doc->sideStrings[n.a].isEmpty();
-    if (n.flags & PlistNode::NeedsDecoding)
-        return XmlText::decode(m_doc->rawText(n)).isEmpty();
-    return n.b == 0;
-}
-
 qint64 PlistValue::toInteger() const
 {
     switch (type()) {

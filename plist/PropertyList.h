@@ -44,8 +44,6 @@ public:
     QString toString() const;
     // String: the same text as UTF-8, without a trip through UTF-16. Other types: a null QByteArray.
     QByteArray toUtf8() const;
-    // String value equal to "" (no decoding unless the raw text holds references or CDATA)
-    bool isEmptyString() const;
     // Like Cocoa's integerValue: integer as is, real truncated, boolean 0/1, string's leading decimal integer; else 0.
     qint64 toInteger() const;
 
