@@ -175,16 +175,18 @@ struct ListedRun
     QByteArray locationText, nameText, albumText, artistText, fileNameText;
 };
 
+// What the list reads of each track.
+enum { TrackId, Disabled, Location, Name, Album, Artist };
+constexpr std::array trackKeys{QLatin1StringView("Track ID"), QLatin1StringView("Disabled"),
+                               QLatin1StringView("Location"), QLatin1StringView("Name"),
+                               QLatin1StringView("Album"), QLatin1StringView("Artist")};
+
 // Writes the lines of the batch's tracks that are listed, and adds each listed song to the run's index.
 void listTracks(DictionaryScan &tracks, const TrackRuns::Batch &batch, const QSet<QString> &filter, ListedRun &run)
 {
     for (qsizetype i = batch.begin; i < batch.end; ++i) {
         tracks.readUpTo(run.begin, i);
-        enum { TrackId, Disabled, Location, Name, Album, Artist };
-        const auto fields = tracks.values<6>(i, batch.runEnd, {QLatin1StringView("Track ID"),
-                                                               QLatin1StringView("Disabled"),
-                                                               QLatin1StringView("Location"), QLatin1StringView("Name"),
-                                                               QLatin1StringView("Album"), QLatin1StringView("Artist")});
+        const auto fields = tracks.values(i, batch.runEnd, trackKeys);
         // trackIdText() in digits on the stack: most tracks need no string of it.
         char idDigits[16];
         const qint32 id = qint32(fields[TrackId].toInteger());
@@ -193,7 +195,8 @@ void listTracks(DictionaryScan &tracks, const TrackRuns::Batch &batch, const QSe
         if (!filter.isEmpty() && !filter.contains(QString(trackId)))
             continue;
         const QByteArrayView location = DictionaryScan::utf8(fields[Location], run.locationText);
-        if (!PlayableTrack::isPlayable(!fields[Disabled].isAbsent(), std::string_view(location.data(), location.size())))
+        const std::string_view locationBytes(location.data(), size_t(location.size()));
+        if (!PlayableTrack::isPlayable(!fields[Disabled].isAbsent(), locationBytes))
             continue;
 
         BodyWriter &body = run.body;

@@ -38,7 +38,9 @@ void DictionaryScan::find(qsizetype i, qsizetype runEnd, const QLatin1StringView
 {
     const PropertyListDocument &doc = *m_dictionary.m_doc;
     const PlistNode &dictionary = m_dictionary.node();
-    const auto entryValue = [&](qsizetype at) -> const PlistNode & { return doc.node(dictionary.a + quint32(2 * at + 1)); };
+    const auto entryValue = [&](qsizetype at) -> const PlistNode & {
+        return doc.node(dictionary.a + quint32(2 * at + 1));
+    };
     if (i + 2 * kPrefetchDistance < runEnd) {
         const PlistNode &ahead = entryValue(i + 2 * kPrefetchDistance);
         if (ahead.kind == PlistNode::Dictionary && ahead.b > 0) {
