@@ -47,7 +47,7 @@ void BM_BuildSongList(benchmark::State &state)
     qsizetype bodyBytes = 0;
     qsizetype songs = 0;
     for (auto _ : state) {
-        SongListBuilder::TrackIndex index;
+        TrackIndex index;
         const QByteArray body = SongListBuilder::build(list->root(), QString(), index);
         bodyBytes = body.size();
         songs = index.size();
@@ -67,7 +67,7 @@ void BM_ParseAndBuild(benchmark::State &state)
             state.SkipWithError("the library does not parse");
             return;
         }
-        SongListBuilder::TrackIndex index;
+        TrackIndex index;
         const QByteArray body = SongListBuilder::build(list->root(), QString(), index);
         benchmark::DoNotOptimize(body.constData());
     }

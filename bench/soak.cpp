@@ -8,7 +8,10 @@
 //   soak <pellisor executable> [requests] [clients]
 //
 // It runs the executable with a home folder of its own, so it needs port 4556 free. Plain C++ and POSIX on
-// purpose: nothing of the project is shared with what it measures.
+// purpose: of the project it shares only the rule for which songs a handset is given, so that the lists it expects
+// cannot drift from the server's.
+
+#include "../library/PlayableTrack.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -78,10 +81,11 @@ std::vector<Track> makeTracks()
         t.album = k % 4 == 0 ? "" : "Album & Co " + std::to_string(k % 17);
         const bool lossless = k % 7 == 3;
         t.disabled = k % 11 == 5;
-        t.playable = !lossless && !t.disabled;
         static const char *const extensions[] = {".mp3", ".m4a", ".aac", ".wav", ".wma"};
         t.fileName = (k % 6 == 1 ? "r\xc3\xa9sum\xc3\xa9 & more " : "track ") + std::to_string(k)
                      + (lossless ? ".flac" : extensions[k % 5]);
+        // Where writeHome() puts the file does not change what the rule says of its name.
+        t.playable = PlayableTrack::isPlayable(t.disabled, "file://localhost/Media/" + t.fileName);
         t.size = k % 10 == 0 ? (std::size_t(4) << 20) + std::size_t(k) : std::size_t(16 * 1024 + k * 2731);
         tracks.push_back(t);
     }

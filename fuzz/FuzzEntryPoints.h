@@ -16,7 +16,8 @@ void requestParser(QByteArrayView input);
 // variable's own name; GetSong's track ID of the same text.
 void urlParser(QByteArrayView input);
 
-// PropertyList::readData on the bytes, then every value of the tree read in every way it can be.
+// PropertyList::readData on the bytes, then every value of the tree read in every way it can be; an XML document is
+// also read whole and in two halves, split where the input's last bytes say, and must give the same value tree.
 void propertyList(QByteArrayView input);
 // The same for binary lists only: other bytes are the XML target's business and are skipped.
 void binaryPropertyList(QByteArrayView input);

@@ -50,15 +50,14 @@ void makeSongList(QPromise<SongList> &promise, const QString &homePath, const QS
     lowerCurrentThreadPriority();
     SongList list;
     try {
-        const PropertyList library = LibraryLocator::getSongDictionary(homePath);
+        PropertyList library = LibraryLocator::getSongDictionary(homePath);
         if (promise.isCanceled())
             return;
         QElapsedTimer timer;
         timer.start();
         list.musicFolder = library.root().value(QLatin1StringView("Music Folder")).toString();
         list.trackCount = library.root().value(QLatin1StringView("Tracks")).count();
-        list.body = SongListBuilder::buildPieces(library.root(), deviceValue, list.index,
-                                                 SongListBuilder::Afterwards::UsedUp);
+        list.body = SongListBuilder::buildPieces(std::move(library), deviceValue, list.index);
         qCInfo(lcLibrary, "listed %lld songs, %lld bytes, in %lld ms", qlonglong(list.index.size()),
                qlonglong(list.bodySize()), qlonglong(timer.elapsed()));
     } catch (const LibraryError &error) {

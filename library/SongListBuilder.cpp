@@ -1,7 +1,10 @@
 #include "SongListBuilder.h"
 
 #include "AsciiText.h"
+#include "DictionaryScan.h"
 #include "HugePages.h"
+#include "PlayableTrack.h"
+#include "SecondThread.h"
 #include "SongLocation.h"
 #include "TrackRuns.h"
 #include "Utf8Text.h"
@@ -14,14 +17,9 @@
 #include <memory>
 #include <optional>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace {
-
-// The formats the handsets play. Tested in this order; only the first occurrence of each counts.
-constexpr QByteArrayView playableExtensions[] = {".m4a", ".wma", ".wav", ".mp3", ".aac"};
 
 // The longest text one code unit of a field becomes in the body: "&amp;".
 constexpr qsizetype maxEncodedBytesPerUnit = 5;
@@ -156,24 +154,6 @@ QByteArrayView textOr(QByteArrayView text, QByteArrayView fallback)
     return text.isEmpty() ? fallback : text;
 }
 
-// Decided on the UTF-8 bytes: the prefixes and extensions are ASCII, so where they first occur is the same
-// question in either encoding, and most tracks are decided without building a string.
-bool isPlayableLocation(QByteArrayView location)
-{
-    if (location.isEmpty() || !SongLocation::isLocalFile(location))
-        return false;
-    const std::string_view text(location.data(), size_t(location.size()));
-    const size_t extensionStart = text.size() - 4;
-    for (const QByteArrayView extension : playableExtensions) {
-        const std::string_view wanted(extension.data(), size_t(extension.size()));
-        // An extension first found at the end is one the location ends with: that cheap test first. The search
-        // is the standard library's, which skips to each '.' at once.
-        if (text.ends_with(wanted) && text.find(wanted) == extensionStart)
-            return true;
-    }
-    return false;
-}
-
 // One run of tracks listed in order, into a piece of the body and a part of the index of its own. Each track is
 // read once, so with a library used up the memory of those listed goes back as the list goes: the body and the
 // index grow as the library's text shrinks.
@@ -195,29 +175,18 @@ struct ListedRun
     QByteArray locationText, nameText, albumText, artistText, fileNameText;
 };
 
+// What the list reads of each track.
+enum { TrackId, Disabled, Location, Name, Album, Artist };
+constexpr std::array trackKeys{QLatin1StringView("Track ID"), QLatin1StringView("Disabled"),
+                               QLatin1StringView("Location"), QLatin1StringView("Name"),
+                               QLatin1StringView("Album"), QLatin1StringView("Artist")};
+
 // Writes the lines of the batch's tracks that are listed, and adds each listed song to the run's index.
-void listTracks(const PlistValue &tracks, const TrackRuns::Batch &batch, const QSet<QString> &filter,
-                SongListBuilder::Afterwards afterwards, ListedRun &run)
+void listTracks(DictionaryScan &tracks, const TrackRuns::Batch &batch, const QSet<QString> &filter, ListedRun &run)
 {
-    // Far enough ahead that a track's text has arrived from memory by the time its fields are looked up; the nodes
-    // that say where that text lies are asked for twice as far ahead, so that asking for the text does not wait.
-    constexpr qsizetype prefetchDistance = 4;
-    // About a huge page of a library's text.
-    constexpr qsizetype tracksPerDiscard = 1024;
     for (qsizetype i = batch.begin; i < batch.end; ++i) {
-        // All the tracks of the run listed so far each time: only whole pages go, and the one the last end fell in
-        // is whole now. Another thread's run never shares a whole page with this one.
-        const qsizetype listed = i - run.begin;
-        if (afterwards == SongListBuilder::Afterwards::UsedUp && listed > 0 && listed % tracksPerDiscard == 0)
-            tracks.discardText(run.begin, i);
-        if (i + 2 * prefetchDistance < batch.runEnd)
-            tracks.valueAt(i + 2 * prefetchDistance).prefetchEntries();
-        if (i + prefetchDistance < batch.runEnd)
-            tracks.valueAt(i + prefetchDistance).prefetchKeys();
-        enum { TrackId, Disabled, Location, Name, Album, Artist };
-        const auto fields = tracks.valueAt(i).values<6>({QLatin1StringView("Track ID"), QLatin1StringView("Disabled"),
-                                                         QLatin1StringView("Location"), QLatin1StringView("Name"),
-                                                         QLatin1StringView("Album"), QLatin1StringView("Artist")});
+        tracks.readUpTo(run.begin, i);
+        const auto fields = tracks.values(i, batch.runEnd, trackKeys);
         // trackIdText() in digits on the stack: most tracks need no string of it.
         char idDigits[16];
         const qint32 id = qint32(fields[TrackId].toInteger());
@@ -225,26 +194,90 @@ void listTracks(const PlistValue &tracks, const TrackRuns::Batch &batch, const Q
         // The cheapest test first: the tests have no effects, so their order does not change what is listed.
         if (!filter.isEmpty() && !filter.contains(QString(trackId)))
             continue;
-        if (!fields[Disabled].isAbsent())
-            continue;
-        const QByteArrayView location = fields[Location].utf8View(run.locationText);
-        if (!isPlayableLocation(location))
+        const QByteArrayView location = DictionaryScan::utf8(fields[Location], run.locationText);
+        const std::string_view locationBytes(location.data(), size_t(location.size()));
+        if (!PlayableTrack::isPlayable(!fields[Disabled].isAbsent(), locationBytes))
             continue;
 
         BodyWriter &body = run.body;
         body.append("<song><trackid>");
         body.append(QByteArrayView(trackId.data(), trackId.size()));
         body.append("</trackid><name>");
-        body.appendEncoded(fields[Name].utf8View(run.nameText));
+        body.appendEncoded(DictionaryScan::utf8(fields[Name], run.nameText));
         body.append("</name><album>");
-        body.appendEncoded(textOr(fields[Album].utf8View(run.albumText), "Unknown Album"));
+        body.appendEncoded(textOr(DictionaryScan::utf8(fields[Album], run.albumText), "Unknown Album"));
         body.append("</album><artist>");
-        body.appendEncoded(textOr(fields[Artist].utf8View(run.artistText), "Unknown Artist"));
+        body.appendEncoded(textOr(DictionaryScan::utf8(fields[Artist], run.artistText), "Unknown Artist"));
         body.append("</artist><filename>");
         body.appendEncoded(SongLocation::fileNameUtf8(location, run.fileNameText));
         body.append("</filename></song>\r\n");
         run.index.add(id, location);
     }
+}
+
+// The tracks that `filter` lets through (all when it is empty), in pieces, from the first track to the last.
+QByteArrayList listPieces(DictionaryScan &tracks, const QSet<QString> &filter, TrackIndex &index)
+{
+    const qsizetype count = tracks.count();
+    const qsizetype expectedSongs = filter.isEmpty() ? count : filter.size();
+
+    // A large library is listed by two threads at once, the second on a thread of its own: by the time the list is
+    // built the library has been read, and the core that read it would otherwise stand idle. Each run of tracks
+    // becomes a piece of the body, sent one after another rather than joined, which would hold them twice.
+    TrackRuns runs(count >= minTracksToShare ? count / 2 : count, count);
+    std::array<std::vector<std::unique_ptr<ListedRun>>, 2> listed;
+    const auto listShare = [&](int thread) {
+        for (std::optional<TrackRuns::Span> span = runs.start(thread); span; span = runs.takeOver(thread)) {
+            const qsizetype expected = count > 0 ? expectedSongs * (span->end - span->begin) / count : 0;
+            auto &run = listed[thread].emplace_back(
+                std::make_unique<ListedRun>(span->begin, expected, span->begin == 0 ? &index : nullptr));
+            if (span->begin == 0)
+                run->body.append("<songs>\r\n");
+            // A few dozen tracks at a time: the other thread may take the far end of the run meanwhile.
+            constexpr qsizetype batchSize = 64;
+            for (TrackRuns::Batch batch; (batch = runs.next(thread, batchSize)).begin < batch.end;)
+                listTracks(tracks, batch, filter, *run);
+        }
+    };
+    if (count >= minTracksToShare) {
+        std::exception_ptr helperFailed;
+        SecondThread helper([&] {
+            try {
+                listShare(1);
+            } catch (...) {
+                helperFailed = std::current_exception();
+            }
+        });
+        listShare(0);
+        helper.join();
+        if (helperFailed)
+            std::rethrow_exception(helperFailed);
+    } else {
+        listShare(0);
+    }
+
+    std::vector<ListedRun *> inOrder;
+    for (const auto &threadRuns : listed)
+        for (const auto &run : threadRuns)
+            inOrder.push_back(run.get());
+    std::sort(inOrder.begin(), inOrder.end(), [](const ListedRun *a, const ListedRun *b) {
+        return a->begin < b->begin;
+    });
+    inOrder.back()->body.append("</songs>");
+    QByteArrayList pieces;
+    for (ListedRun *run : inOrder) {
+        if (&run->index != &index)
+            index.append(run->ownIndex);
+        pieces.append(run->body.take());
+    }
+    return pieces;
+}
+
+QSet<QString> deviceFilter(const PlistValue &library, const QString &deviceValue)
+{
+    const PlistValue playlists = library.value(QLatin1StringView("Playlists"));
+    return SongListBuilder::playlistFilter(
+        SongListBuilder::choosePlaylist(playlists, SongListBuilder::wantedPlaylistName(deviceValue)));
 }
 
 } // namespace
@@ -276,12 +309,6 @@ QSet<QString> SongListBuilder::playlistFilter(const PlistValue &playlist)
     return trackIds;
 }
 
-bool SongListBuilder::isPlayable(const PlistValue &track)
-{
-    return !track.contains(QLatin1StringView("Disabled"))
-           && isPlayableLocation(track.value(QLatin1StringView("Location")).toUtf8());
-}
-
 QString SongListBuilder::trackIdText(const PlistValue &value)
 {
     return QString::number(qint32(value.value(QLatin1StringView("Track ID")).toInteger()));
@@ -289,81 +316,13 @@ QString SongListBuilder::trackIdText(const PlistValue &value)
 
 QByteArray SongListBuilder::build(const PlistValue &library, const QString &deviceValue, TrackIndex &index)
 {
-    return buildPieces(library, deviceValue, index).join();
+    DictionaryScan tracks(library.value(QLatin1StringView("Tracks")));
+    return listPieces(tracks, deviceFilter(library, deviceValue), index).join();
 }
 
-QByteArrayList SongListBuilder::buildPieces(const PlistValue &library, const QString &deviceValue, TrackIndex &index,
-                                            Afterwards afterwards)
+QByteArrayList SongListBuilder::buildPieces(PropertyList &&library, const QString &deviceValue, TrackIndex &index)
 {
-    const PlistValue playlists = library.value(QLatin1StringView("Playlists"));
-    const QSet<QString> filter = playlistFilter(choosePlaylist(playlists, wantedPlaylistName(deviceValue)));
-    const PlistValue tracks = library.value(QLatin1StringView("Tracks"));
-    const qsizetype count = tracks.count();
-    const qsizetype expectedSongs = filter.isEmpty() ? count : filter.size();
-
-    // A large library is listed by two threads at once, the second on a thread of its own: by the time the list is
-    // built the library has been read, and the core that read it would otherwise stand idle. Each run of tracks
-    // becomes a piece of the body, sent one after another rather than joined, which would hold them twice.
-    TrackRuns runs(count >= minTracksToShare ? count / 2 : count, count);
-    std::array<std::vector<std::unique_ptr<ListedRun>>, 2> listed;
-    const auto listShare = [&](int thread) {
-        for (std::optional<TrackRuns::Span> span = runs.start(thread); span; span = runs.takeOver(thread)) {
-            const qsizetype expected = count > 0 ? expectedSongs * (span->end - span->begin) / count : 0;
-            auto &run = listed[thread].emplace_back(
-                std::make_unique<ListedRun>(span->begin, expected, span->begin == 0 ? &index : nullptr));
-            if (span->begin == 0)
-                run->body.append("<songs>\r\n");
-            // A few dozen tracks at a time: the other thread may take the far end of the run meanwhile.
-            constexpr qsizetype batchSize = 64;
-            for (TrackRuns::Batch batch; (batch = runs.next(thread, batchSize)).begin < batch.end;)
-                listTracks(tracks, batch, filter, afterwards, *run);
-        }
-    };
-    {
-        std::exception_ptr helperFailed;
-        std::jthread helper;
-        if (count >= minTracksToShare) {
-            try {
-                helper = std::jthread([&] {
-                    try {
-                        listShare(1);
-                    } catch (...) {
-                        helperFailed = std::current_exception();
-                    }
-                });
-            } catch (const std::system_error &) {
-                runs.listAlone(); // no thread to be had (the process is at its limit): this one lists them all
-            }
-        }
-        listShare(0);
-        if (helper.joinable())
-            helper.join();
-        if (helperFailed)
-            std::rethrow_exception(helperFailed);
-    }
-
-    std::vector<ListedRun *> inOrder;
-    for (const auto &threadRuns : listed)
-        for (const auto &run : threadRuns)
-            inOrder.push_back(run.get());
-    std::sort(inOrder.begin(), inOrder.end(), [](const ListedRun *a, const ListedRun *b) {
-        return a->begin < b->begin;
-    });
-    inOrder.back()->body.append("</songs>");
-    QByteArrayList pieces;
-    for (ListedRun *run : inOrder) {
-        if (&run->index != &index)
-            index.append(run->ownIndex);
-        pieces.append(run->body.take());
-    }
-    return pieces;
-}
-
-QString SongListBuilder::xmlEncode(const QString &text)
-{
-    QString encoded = text;
-    encoded.replace(u'&', QLatin1StringView("&amp;"));
-    encoded.replace(u'>', QLatin1StringView("&gt;"));
-    encoded.replace(u'<', QLatin1StringView("&lt;"));
-    return encoded.trimmed();
+    const QSet<QString> filter = deviceFilter(library.root(), deviceValue);
+    DictionaryScan tracks(std::move(library), QLatin1StringView("Tracks"));
+    return listPieces(tracks, filter, index);
 }

@@ -1,13 +1,14 @@
 #include "SongLocation.h"
 
+#include "PlayableTrack.h"
 #include "Utf8Text.h"
 
 #include <QByteArray>
 
 namespace {
 
-constexpr QByteArrayView localhostPrefix("file://localhost/");
-constexpr QByteArrayView emptyHostPrefix("file:///");
+constexpr QByteArrayView localhostPrefix(PlayableTrack::localhostPrefix);
+constexpr QByteArrayView emptyHostPrefix(PlayableTrack::emptyHostPrefix);
 
 int hexValue(char c)
 {
@@ -42,17 +43,6 @@ std::optional<QString> filePath(QStringView location)
                                         ? localhostPrefix.size() - 1
                                         : emptyHostPrefix.size() - 1;
     return percentDecoded(location.sliced(std::min(schemeAndHost, location.size())));
-}
-
-QString fileName(QStringView location)
-{
-    return textFromUtf8(fileNameUtf8(QByteArrayView(location.toUtf8())));
-}
-
-QByteArray fileNameUtf8(QByteArrayView utf8Location)
-{
-    QByteArray scratch;
-    return fileNameUtf8(utf8Location, scratch).toByteArray();
 }
 
 QByteArrayView fileNameUtf8(QByteArrayView utf8Location, QByteArray &scratch)

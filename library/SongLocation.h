@@ -17,11 +17,8 @@ bool isLocalFile(QByteArrayView utf8Location);
 // The file's absolute path, percent escapes decoded ("+" stays "+"); nothing when the escapes are not UTF-8.
 std::optional<QString> filePath(QStringView location);
 
-// The text after the last "/", decoded; as it stands when its escapes are not UTF-8.
-QString fileName(QStringView location);
-// The same in UTF-8.
-QByteArray fileNameUtf8(QByteArrayView utf8Location);
-// The same without an allocation per call: a view into `utf8Location`, or into `scratch` when escapes were decoded.
+// The text after the last "/" in UTF-8, decoded, as it stands when its escapes are not UTF-8: a view into
+// `utf8Location`, or into `scratch` when escapes were decoded.
 QByteArrayView fileNameUtf8(QByteArrayView utf8Location, QByteArray &scratch);
 
 // Percent escapes decoded as UTF-8; nothing for a malformed escape or bytes that are not UTF-8.

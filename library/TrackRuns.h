@@ -34,14 +34,6 @@ public:
     {
     }
 
-    // When no second thread is to be had: thread 0 lists every track. Before it starts.
-    void listAlone()
-    {
-        const std::lock_guard lock(m_mutex);
-        m_runs[0].end = m_runs[1].end;
-        m_runs[1].next = m_runs[1].end;
-    }
-
     // Thread `thread`'s first run.
     Span start(int thread)
     {

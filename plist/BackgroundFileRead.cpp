@@ -1,7 +1,6 @@
 #include "BackgroundFileRead.h"
 
 #include <algorithm>
-#include <system_error>
 
 namespace {
 
@@ -11,19 +10,14 @@ constexpr qint64 kPieceBytes = qint64(1) << 20;
 } // namespace
 
 BackgroundFileRead::BackgroundFileRead(QFile &file, char *buffer, qsizetype size)
+    : m_thread([this, &file, buffer, size] { run(file, buffer, size); })
 {
-    try {
-        m_thread = std::thread([this, &file, buffer, size] { run(file, buffer, size); });
-    } catch (const std::system_error &) {
-        run(file, buffer, size); // no thread to be had (the process is at its limit): all of it here, then the parse
-    }
 }
 
 BackgroundFileRead::~BackgroundFileRead()
 {
     m_arriving.cancel();
-    if (m_thread.joinable())
-        m_thread.join();
+    m_thread.join();
 }
 
 void BackgroundFileRead::run(QFile &file, char *buffer, qsizetype size)

@@ -1,10 +1,9 @@
 #pragma once
 
 #include "ArrivingBytes.h"
+#include "SecondThread.h"
 
 #include <QFile>
-
-#include <thread>
 
 // Reads a regular file into memory on another thread, so that the parse can run right behind it. Reading beats
 // mapping here: with a mapping every page faults once per parse, and a file rewritten meanwhile could crash us.
@@ -22,5 +21,5 @@ private:
     void run(QFile &file, char *buffer, qsizetype size);
 
     ArrivingBytes m_arriving;
-    std::thread m_thread;
+    SecondThread m_thread; // last: it uses the member above
 };

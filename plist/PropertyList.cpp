@@ -142,8 +142,10 @@ void PlistValue::findValues(const QLatin1StringView *keys, PlistValue *found, qs
 {
     if (!isDictionary())
         return;
-    // values() bounds `count` when it is compiled; value() asks for one.
-    KeyProbe probes[maxKeysAtOnce];
+    // Callers ask for a few keys at most: value() for one, DictionaryScan for up to its maxKeys.
+    constexpr qsizetype mostKeys = 16;
+    Q_ASSERT(count <= mostKeys);
+    KeyProbe probes[mostKeys];
     // The wanted keys a key spelt plainly in the file may equal, by its length (the longest share the last
     // slot): most keys of a dictionary have a length no wanted key has, and are passed over at once. A key with
     // references or CDATA in it, or a wanted key beyond ASCII, is compared as text.
@@ -171,50 +173,6 @@ void PlistValue::findValues(const QLatin1StringView *keys, PlistValue *found, qs
             }
         }
     }
-}
-
-void PlistValue::prefetchKeys() const
-{
-    // A track of an iTunes library spans a kilobyte or two of its file; a dictionary that spans far more holds
-    // large values, which are not what lookups read.
-    constexpr quint32 maxBytes = 4096;
-    constexpr quint32 cacheLine = 64;
-    if (!isDictionary() || node().b == 0)
-        return;
-    const PlistNode &dictionary = node();
-    const PlistNode &firstKey = m_doc->node(dictionary.a);
-    const PlistNode &lastKey = m_doc->node(dictionary.a + dictionary.b - 2);
-    if ((firstKey.flags | lastKey.flags) & PlistNode::SideString)
-        return;
-    const quint64 begin = firstKey.a;
-    const quint64 end = std::min<quint64>({quint64(lastKey.a) + lastKey.b, begin + maxBytes, quint64(m_doc->size)});
-    for (quint64 at = begin; at < end; at += cacheLine)
-        __builtin_prefetch(m_doc->bytes + at);
-}
-
-void PlistValue::discardText(qsizetype begin, qsizetype end) const
-{
-    // The entries' text runs from the first one's key to the key after the last: the last entry keeps its text.
-    end = std::min(end, count() - 1);
-    // Only a large file's bytes lie in a block of huge pages of their own.
-    if (!isDictionary() || begin < 0 || begin >= end || m_doc->bytes != m_doc->fileBytes.data()
-        || size_t(m_doc->size) < HugePages::worthwhileBytes)
-        return;
-    const PlistNode &first = m_doc->node(node().a + quint32(2 * begin));
-    const PlistNode &next = m_doc->node(node().a + quint32(2 * end));
-    if ((first.flags | next.flags) & PlistNode::SideString)
-        return;
-    // The document is read-only to its readers; this only says which of its memory they are done with.
-    HugePages::discard(const_cast<char *>(m_doc->bytes) + first.a, next.a - first.a);
-}
-
-void PlistValue::prefetchEntries() const
-{
-    if (!isDictionary() || node().b == 0)
-        return;
-    const PlistNode &dictionary = node();
-    __builtin_prefetch(&m_doc->node(dictionary.a));
-    __builtin_prefetch(&m_doc->node(dictionary.a + dictionary.b - 2));
 }
 
 bool PlistValue::contains(QLatin1StringView key) const
@@ -269,30 +227,6 @@ QByteArray PlistValue::toUtf8() const
     if (n.flags & PlistNode::NeedsDecoding)
         return XmlText::decode(m_doc->rawText(n));
     return m_doc->rawText(n).toByteArray();
-}
-
-QByteArrayView PlistValue::utf8View(QByteArray &decoded) const
-{
-    if (!isString())
-        return {};
-    const PlistNode &n = node();
-    if (n.flags & (PlistNode::NeedsDecoding | PlistNode::SideString)) {
-        decoded = toUtf8();
-        return decoded;
-    }
-    return m_doc->rawText(n);
-}
-
-bool PlistValue::isEmptyString() const
-{
-    if (!isString())
-        return false;
-    const PlistNode &n = node();
-    if (n.flags & PlistNode::SideString)
-        return m_doc->sideStrings[n.a].isEmpty();
-    if (n.flags & PlistNode::NeedsDecoding)
-        return XmlText::decode(m_doc->rawText(n)).isEmpty();
-    return n.b == 0;
 }
 
 qint64 PlistValue::toInteger() const

@@ -8,8 +8,6 @@
 #include <QString>
 #include <QStringView>
 
-#include <array>
-#include <cstddef>
 #include <memory>
 #include <optional>
 
@@ -34,29 +32,6 @@ public:
     // Dictionary: the value under exactly this key (first one in file order), or absent.
     PlistValue value(QLatin1StringView key) const;
     bool contains(QLatin1StringView key) const;
-    // Dictionary: the value under each of `keys`, as value() gives it, found in one pass over the entries; cheaper
-    // than a value() per key when several are wanted from each of many dictionaries.
-    static constexpr std::size_t maxKeysAtOnce = 16;
-    template<std::size_t N>
-    std::array<PlistValue, N> values(const std::array<QLatin1StringView, N> &keys) const
-    {
-        static_assert(N <= maxKeysAtOnce, "look up at most maxKeysAtOnce keys in one pass");
-        std::array<PlistValue, N> found;
-        findValues(keys.data(), found.data(), qsizetype(N));
-        return found;
-    }
-
-    // Dictionary: asks the processor to start loading the text of its keys, so that lookups in it a little later
-    // do not each wait on memory. A hint only; nothing changes.
-    void prefetchKeys() const;
-    // Dictionary: the same for the nodes that prefetchKeys() reads, a step earlier.
-    void prefetchEntries() const;
-
-    // Dictionary: a promise that entries [begin, end) will not be read again through any handle, so that the memory
-    // under their text may go back to the system (in a large file's document). Reading them afterwards gives
-    // unspecified text, never a crash. For one who reads each entry of a large dictionary once, in order.
-    void discardText(qsizetype begin, qsizetype end) const;
-
     // Dictionary: number of entries; array: number of elements; otherwise 0.
     qsizetype count() const;
     // Array element i, or absent.
@@ -69,16 +44,12 @@ public:
     QString toString() const;
     // String: the same text as UTF-8, without a trip through UTF-16. Other types: a null QByteArray.
     QByteArray toUtf8() const;
-    // The same without a copy where the file spells the text as it is: a view into the document, or into
-    // `decoded` when references had to be resolved. Valid while both live. Other types: an empty view.
-    QByteArrayView utf8View(QByteArray &decoded) const;
-    // String value equal to "" (no decoding unless the raw text holds references or CDATA)
-    bool isEmptyString() const;
     // Like Cocoa's integerValue: integer as is, real truncated, boolean 0/1, string's leading decimal integer; else 0.
     qint64 toInteger() const;
 
 private:
     friend class PropertyList;
+    friend class DictionaryScan;
     PlistValue(const PropertyListDocument *doc, quint32 index) : m_doc(doc), m_index(index) { }
     const PlistNode &node() const;
     void findValues(const QLatin1StringView *keys, PlistValue *found, qsizetype count) const;
@@ -107,6 +78,7 @@ public:
     PlistValue root() const;
 
 private:
+    friend class DictionaryScan;
     explicit PropertyList(std::shared_ptr<const PropertyListDocument> doc) : m_doc(std::move(doc)) { }
     static std::optional<PropertyList> parse(std::shared_ptr<PropertyListDocument> doc);
 

@@ -2,211 +2,69 @@
 
 #include "XmlSecondHalf.h"
 
-#include <algorithm>
-#include <array>
-#include <bit>
-#include <charconv>
-#include <optional>
-#include <system_error>
-
-using namespace XmlText;
-
-namespace {
-
-std::optional<qint64> parseInteger(std::string_view text)
+bool XmlPropertyListReader::read(PropertyListDocument &doc, const std::optional<Halves> &halves)
 {
-    bool negative = false;
-    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty())
-        return std::nullopt;
-    // Eighteen digits cannot overflow, so the usual case skips the overflow check.
-    constexpr size_t kSafeDigits = 18;
-    const quint64 limit = negative ? quint64(1) << 63 : (quint64(1) << 63) - 1;
-    quint64 magnitude = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const unsigned digit = unsigned(uchar(text[i])) - '0';
-        if (digit > 9 || (i >= kSafeDigits && magnitude > (limit - digit) / 10))
-            return std::nullopt;
-        magnitude = magnitude * 10 + digit;
-    }
-    // Two's complement makes the magnitude 2^63 come out as the smallest qint64.
-    return negative ? qint64(0 - magnitude) : qint64(magnitude);
-}
-
-std::optional<double> parseReal(std::string_view text)
-{
-    if (text.starts_with('+'))
-        text.remove_prefix(1);
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
-
-struct ByteSet
-{
-    std::array<bool, 256> contains{};
-    constexpr explicit ByteSet(std::string_view bytes)
-    {
-        for (const char c : bytes)
-            contains[uchar(c)] = true;
-    }
-    bool containsAll(std::string_view text) const
-    {
-        return std::all_of(text.begin(), text.end(), [this](char c) { return contains[uchar(c)]; });
-    }
-};
-
-// Checked loosely: neither is ever decoded.
-constexpr ByteSet kDateBytes("0123456789-:.+TZ");
-constexpr ByteSet kBase64Bytes("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/= \t\r\n");
-
-} // namespace
-
-bool XmlPropertyListReader::read(PropertyListDocument &doc, qsizetype twoHalvesFrom)
-{
-    XmlPropertyListReader reader(doc);
-    return reader.readDocument(twoHalvesFrom);
+    return XmlPropertyListReader(doc).readDocument(halves);
 }
 
 XmlPropertyListReader::XmlPropertyListReader(PropertyListDocument &doc)
     : m_doc(doc)
-    , m_bytes(doc.bytes, doc.size, doc.arriving)
-    , m_tree(doc)
+    , m_grammar(doc)
 {
 }
 
-XmlPropertyListReader::XmlPropertyListReader(PropertyListDocument &doc, const char *start)
-    : m_doc(doc)
-    , m_bytes(doc.bytes, doc.size, doc.arriving)
-    , m_tree(doc, start - doc.bytes)
-{
-}
+XmlPropertyListReader::~XmlPropertyListReader() = default;
 
-bool XmlPropertyListReader::readDocument(qsizetype twoHalvesFrom)
+bool XmlPropertyListReader::readDocument(const std::optional<Halves> &halves)
 {
     if (m_doc.size > kMaxPlistFileBytes)
         return false;
-    if (m_doc.size >= twoHalvesFrom) {
-        try {
-            m_secondHalf = std::make_unique<SecondHalf>(m_doc);
-            m_secondHalfAt = secondHalfFrom(m_doc.size);
-        } catch (const std::system_error &) {
-            // No thread to be had (the process is at its limit): one pass reads the same.
-        }
+    if (halves) {
+        m_secondHalf = std::make_unique<XmlSecondHalf>(m_doc, halves->from, halves->handOverAt);
+        m_secondHalfAt = halves->from;
     }
-    m_bytes.awaitAhead(m_bytes.begin());
-    const char *p = m_bytes.retryOnWholeFile(m_bytes.begin(), [this](const char *q) { return readUpToRoot(q); });
-    if (!p || !(p = m_bytes.retryOnWholeFile(p, [this](const char *q) { return openRootDictionary(q); }))
+    ReadAhead &bytes = m_grammar.bytes();
+    bytes.awaitAhead(bytes.begin());
+    const char *p = bytes.retryOnWholeFile(bytes.begin(), [this](const char *q) { return m_grammar.readUpToRoot(q); });
+    if (!p || !(p = bytes.retryOnWholeFile(p, [this](const char *q) { return m_grammar.openRootDictionary(q); }))
         || !(p = readNested(p)))
         return false;
     if (m_secondHalf) // the document ended before the second half's start
         dropSecondHalf();
-    m_bytes.awaitWholeFile();
-    m_doc.size = m_bytes.end() - m_bytes.begin();
-    if (!(p = skipMisc(p)) || !(p = readEndTag(p, m_bytes.end(), Element::Plist)) || !(p = skipMisc(p)))
-        return false;
-    return p == m_bytes.end();
+    bytes.awaitWholeFile();
+    m_doc.size = bytes.end() - bytes.begin();
+    return m_grammar.readAfterRoot(p) != nullptr;
 }
 
-// The byte-order mark, declaration, DOCTYPE, comments and <plist> start tag.
-const char *XmlPropertyListReader::readUpToRoot(const char *p) const
-{
-    const char *end = m_bytes.end();
-    if (startsWith(p, end, "\xEF\xBB\xBF"))
-        p += 3;
-    if (!(p = skipXmlDeclaration(p, end)) || !(p = readProlog(p)))
-        return nullptr;
-    return readPlistStart(p);
-}
-
-const char *XmlPropertyListReader::readProlog(const char *p) const
-{
-    bool seenDoctype = false;
-    for (;;) {
-        if (!(p = skipMisc(p)))
-            return nullptr;
-        if (!startsWith(p, m_bytes.end(), "<!DOCTYPE"))
-            return p;
-        if (seenDoctype || !(p = skipDoctype(p, m_bytes.end())))
-            return nullptr;
-        seenDoctype = true;
-    }
-}
-
-const char *XmlPropertyListReader::readPlistStart(const char *p) const
-{
-    const StartTag tag = readStartTag(p);
-    if (tag.element != Element::Plist || tag.empty)
-        return nullptr;
-    return tag.next;
-}
-
-// Skips whitespace, comments and processing instructions; returns the next other byte, or nullptr if one of
-// those was malformed.
-const char *XmlPropertyListReader::skipMisc(const char *p) const
-{
-    const char *end = m_bytes.end();
-    for (;;) {
-        p = skipSpace(p, end);
-        if (end - p < 2 || p[0] != '<' || (p[1] != '!' && p[1] != '?'))
-            return p;
-        if (p[1] == '?')
-            p = skipProcessingInstruction(p, end);
-        else if (startsWith(p, end, "<!--"))
-            p = skipComment(p, end);
-        else
-            return p;
-        if (!p)
-            return nullptr;
-    }
-}
-
-const char *XmlPropertyListReader::openRootDictionary(const char *p)
-{
-    if (!(p = skipMisc(p)))
-        return nullptr;
-    const StartTag tag = readStartTag(p);
-    return tag.element == Element::Dictionary ? openContainer(tag) : nullptr;
-}
-
-// Reads until every open container is closed. The loop that runs once per element: the common cases are
-// written out here and the rare ones (comments, CDATA, attributes) are calls.
 const char *XmlPropertyListReader::readNested(const char *p)
 {
-    while (m_tree.hasOpen()) {
-        if (p - m_bytes.begin() >= m_secondHalfAt) [[unlikely]] {
-            p = meetSecondHalf(p); // what it takes over may close the last container
-            continue;
-        }
-        m_bytes.awaitAhead(p);
-        if (!(p = m_bytes.retryOnWholeFile(p, [this](const char *q) { return readNestedStep(q); })))
+    PlistTreeBuilder &tree = m_grammar.tree();
+    while (tree.hasOpen()) {
+        if (!(p = m_grammar.readNested(p, m_secondHalfAt)))
             return nullptr;
+        if (tree.hasOpen())
+            p = meetSecondHalf(p); // what it takes over may close the last container
     }
-    m_tree.finish();
+    tree.finish();
     return p;
 }
 
-// At secondHalfFrom(): learns where the second half starts. There: takes its values over when this reading is at the
-// same place in the same state, and goes on from where it stopped. Past it: drops them.
+// At the second half's `from`: learns where that half starts. There: takes its values over when this reading is at
+// the same place in the same state, and goes on from where it stopped. Past it: drops them.
 const char *XmlPropertyListReader::meetSecondHalf(const char *p)
 {
-    if (!m_secondHalf)
-        return p;
     const char *start = m_secondHalf->start();
+    const char *begin = m_grammar.bytes().begin();
     if (start && p < start) {
-        m_secondHalfAt = start - m_bytes.begin();
+        m_secondHalfAt = start - begin;
         return p;
     }
     m_secondHalfAt = std::numeric_limits<qsizetype>::max();
-    if (p == start && m_tree.expectsKey()) {
+    PlistTreeBuilder &tree = m_grammar.tree();
+    if (p == start && tree.expectsKey()) {
         const char *end = m_secondHalf->handOver();
-        if (end && m_tree.depth() + m_secondHalf->tree().deepest() - 1 <= kMaxPlistNestingDepth) {
-            if (!m_tree.adopt(m_secondHalf->tree()))
+        if (end && tree.depth() + m_secondHalf->tree().deepest() - 1 <= kMaxPlistNestingDepth) {
+            if (!tree.adopt(m_secondHalf->tree()))
                 end = m_secondHalf->afterStandIn();
             m_secondHalf.reset();
             return end;
@@ -220,203 +78,4 @@ void XmlPropertyListReader::dropSecondHalf()
 {
     m_secondHalf.reset();
     m_doc.laterNodes = {};
-}
-
-// The entries of the dictionary the second half starts in, then what follows its end tag as though it were more
-// entries of the dictionary that holds it, up to (not including) that one's end tag; or as far as it came when the
-// first half's reader asks for what it read.
-const char *XmlPropertyListReader::readSecondHalf(const char *p, const std::atomic<Wish> &wish)
-{
-    const auto nextTag = [this](const char *q) {
-        q = skipSpace(q, m_bytes.end());
-        return m_bytes.end() - q >= 2 ? q : nullptr;
-    };
-    const auto dictionaryEnd = [this](const char *q) { return readEndTag(q, m_bytes.end(), Element::Dictionary); };
-    // What was read after the dictionary may belong to no dictionary at all: what came before still counts.
-    const auto failed = [this] {
-        if (!m_tree.hasLeftStandIn())
-            return static_cast<const char *>(nullptr);
-        m_tree.forgetAfterStandIn();
-        return m_standInEnd;
-    };
-    for (;;) {
-        const Wish wanted = wish.load(std::memory_order_relaxed);
-        if (wanted == Wish::Stop)
-            return nullptr;
-        if (wanted == Wish::HandOver)
-            return p;
-        m_bytes.awaitAhead(p);
-        if (m_tree.depth() == 1) {
-            const char *tag = m_bytes.retryOnWholeFile(p, nextTag);
-            if (!tag)
-                return failed();
-            if (tag[0] == '<' && tag[1] == '/') {
-                if (m_tree.hasLeftStandIn())
-                    return p;
-                const char *after = m_bytes.retryOnWholeFile(tag, dictionaryEnd);
-                if (!after || !m_tree.leaveStandIn())
-                    return p; // the first half's reader meets this itself
-                m_standInEnd = p = after;
-                continue;
-            }
-        }
-        if (!(p = m_bytes.retryOnWholeFile(p, [this](const char *q) { return readNestedStep(q); })))
-            return failed();
-    }
-}
-
-inline const char *XmlPropertyListReader::readNestedStep(const char *p)
-{
-    const char *end = m_bytes.end();
-    p = skipSpace(p, end);
-    if (end - p < 2 || *p != '<')
-        return nullptr;
-    if (p[1] == '/')
-        return closeContainer(p);
-    if (p[1] == '!' || p[1] == '?') {
-        const char *next = skipMisc(p);
-        return next == p ? nullptr : next; // a DOCTYPE or CDATA between elements
-    }
-    return readChild(p);
-}
-
-inline const char *XmlPropertyListReader::readChild(const char *p)
-{
-    StartTag tag;
-    const char *q = p + 1;
-    tag.element = readElementName(q, m_bytes.end());
-    if (tag.element == Element::Unknown || tag.element == Element::Plist)
-        return nullptr;
-    tag.next = *q == '>' ? q + 1 : readAttributes(q, m_bytes.end(), tag.empty);
-    if (!tag.next)
-        return nullptr;
-    if (m_tree.expectsKey() != (tag.element == Element::Key))
-        return nullptr;
-    if (tag.element == Element::Dictionary || tag.element == Element::Array)
-        return openContainer(tag);
-    return readLeaf(tag);
-}
-
-const char *XmlPropertyListReader::openContainer(const StartTag &tag)
-{
-    return m_tree.open(kindOf(tag.element), tag.empty) ? tag.next : nullptr;
-}
-
-const char *XmlPropertyListReader::closeContainer(const char *p)
-{
-    const Element element = m_tree.openKind() == PlistNode::Dictionary ? Element::Dictionary : Element::Array;
-    if (!(p = readEndTag(p, m_bytes.end(), element)) || !m_tree.close())
-        return nullptr; // a wrong end tag, or a key without a value
-    return p;
-}
-
-inline const char *XmlPropertyListReader::readLeaf(const StartTag &tag)
-{
-    const char *end = m_bytes.end();
-    const char *content = tag.next;
-    const char *contentEnd = content;
-    const char *p = content;
-    quint8 flags = 0;
-    if (!tag.empty) {
-        // Usually plain text and the end tag; anything else goes the long way.
-        p = scanCharData(content, end, flags);
-        if (!p)
-            return nullptr;
-        contentEnd = p;
-        p = end - p >= 2 && p[1] == '/' ? readEndTag(p, end, tag.element)
-                                        : readMixedContent(p, tag.element, contentEnd, flags);
-        if (!p)
-            return nullptr;
-    }
-    PlistNode &node = m_tree.addLeaf();
-    node.kind = kindOf(tag.element);
-    node.flags = flags;
-    node.a = quint32(content - m_bytes.begin());
-    node.b = quint32(contentEnd - content);
-    if (node.kind == PlistNode::Key) {
-        node.keyHint = PlistNode::hintOf(content, node.b);
-    } else if (node.kind != PlistNode::String && !finishScalar(node, QByteArrayView(content, contentEnd))) {
-        m_tree.dropLeaf();
-        return nullptr;
-    }
-    return p;
-}
-
-// Reads CDATA, comments, processing instructions and text from p (a '<' that does not start the end tag) up to
-// the element's end tag; returns what follows it.
-const char *XmlPropertyListReader::readMixedContent(const char *p, Element element, const char *&contentEnd,
-                                                    quint8 &flags) const
-{
-    const char *end = m_bytes.end();
-    flags |= PlistNode::NeedsDecoding;
-    for (;;) {
-        if (startsWith(p, end, "<![CDATA["))
-            p = skipDelimited(p, end, "<![CDATA[", "]]>");
-        else if (startsWith(p, end, "<!--"))
-            p = skipComment(p, end);
-        else if (startsWith(p, end, "<?"))
-            p = skipProcessingInstruction(p, end);
-        else
-            return nullptr; // an element inside a scalar
-        if (!p || !(p = scanCharData(p, end, flags)))
-            return nullptr;
-        if (end - p >= 2 && p[1] == '/') {
-            contentEnd = p;
-            return readEndTag(p, end, element);
-        }
-    }
-}
-
-// Checks a scalar's text and, for numbers, replaces the span with the value.
-bool XmlPropertyListReader::finishScalar(PlistNode &node, QByteArrayView raw)
-{
-    if (node.flags & PlistNode::NeedsDecoding) {
-        const QByteArray decoded = decode(raw);
-        return finishScalarText(node, trimmed(decoded));
-    }
-    return finishScalarText(node, trimmed(raw));
-}
-
-bool XmlPropertyListReader::finishScalarText(PlistNode &node, std::string_view text)
-{
-    switch (node.kind) {
-    case PlistNode::Integer:
-        if (const std::optional<qint64> value = parseInteger(text)) {
-            node.setInlineBits(quint64(*value));
-            return true;
-        }
-        return false;
-    case PlistNode::Real:
-        if (const std::optional<double> value = parseReal(text)) {
-            node.setInlineBits(std::bit_cast<quint64>(*value));
-            return true;
-        }
-        return false;
-    case PlistNode::True:
-    case PlistNode::False:
-        return text.empty();
-    case PlistNode::Date:
-        return !text.empty() && kDateBytes.containsAll(text);
-    case PlistNode::Data:
-        return kBase64Bytes.containsAll(text);
-    default:
-        return false;
-    }
-}
-
-XmlPropertyListReader::StartTag XmlPropertyListReader::readStartTag(const char *p) const
-{
-    const char *end = m_bytes.end();
-    StartTag tag;
-    if (end - p < 2 || *p != '<')
-        return tag;
-    const char *q = p + 1;
-    tag.element = readElementName(q, end);
-    if (tag.element == Element::Unknown)
-        return tag;
-    if (*q == '>')
-        tag.next = q + 1;
-    else
-        tag.next = readAttributes(q, end, tag.empty);
-    return tag;
 }

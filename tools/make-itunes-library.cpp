@@ -10,6 +10,8 @@
 // demo's fixed table of tracks; --sample-audio prints the audio files that table expects under the media root, one
 // "relative path<TAB>tone Hz<TAB>seconds" line each, so the build can make them with sox before the library.
 
+#include "../library/PlayableTrack.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -322,21 +324,6 @@ string musicFolderUrl(const string &mediaRoot)
     const bool managed = root.filename() == "Music" && (parent == "iTunes Media" || parent == "iTunes Music");
     const string folder = managed ? root.parent_path().string() : mediaRoot;
     return fileUrl(withoutTrailingSlash(folder) + "/");
-}
-
-// What the handset gets to see; mirrors the server's rule so --summary can state expected counts.
-bool listedByPellisor(bool disabled, string_view location)
-{
-    if (disabled)
-        return false;
-    if (!location.starts_with("file://localhost/") && !location.starts_with("file:///"))
-        return false;
-    for (string_view extension : {".m4a", ".wma", ".wav", ".mp3", ".aac"}) {
-        const size_t at = location.find(extension);
-        if (at != string_view::npos && at + extension.size() == location.size())
-            return true;
-    }
-    return false;
 }
 
 string persistentId(Rng &rng)
@@ -870,7 +857,7 @@ Summary generateRandom(Writer &w, const RandomOptions &o)
             }
 
             writeTrack(w, t);
-            const bool listed = listedByPellisor(t.disabled, t.location);
+            const bool listed = PlayableTrack::isPlayable(t.disabled, t.location);
             summary.listed += listed;
             refs.push_back({t.id, listed, !t.hasVideo && t.trackType != "URL"});
         }
@@ -1039,7 +1026,7 @@ Summary generateSample(Writer &w, const string &mediaRootArg)
         t.bitRate = s.extension == ".wav" ? 353 : s.extension == ".flac" ? 250 : int(t.size * 8 / t.totalTime);
         writeTrack(w, t);
 
-        const bool listed = listedByPellisor(t.disabled, t.location);
+        const bool listed = PlayableTrack::isPlayable(t.disabled, t.location);
         ++summary.tracks;
         summary.listed += listed;
         summary.device += s.playbook;

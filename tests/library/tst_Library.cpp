@@ -1,16 +1,15 @@
 // Finding the library, and the song list made from it.
 
-#include "HandOver.h"
 #include "LibraryLocator.h"
 #include "LibraryWriter.h"
+#include "SecondThread.h"
 #include "SongListBuilder.h"
+#include "TrackRuns.h"
+#include "XmlPropertyListReader.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -40,7 +39,7 @@ TestTrack track(qint64 id, const QString &location = song)
 auto list(const QList<TestTrack> &tracks, const QList<TestPlaylist> &playlists = {}, const QString &device = {})
 {
     const std::optional<PropertyList> library = PropertyList::readData(libraryXml(tracks, playlists));
-    SongListBuilder::TrackIndex index;
+    TrackIndex index;
     const QByteArray body = library ? SongListBuilder::build(library->root(), device, index) : QByteArray();
     return std::pair(QString::fromLatin1(body), index);
 }
@@ -171,69 +170,73 @@ private slots:
         QCOMPARE(index.size(), 3);
     }
 
-    // A large library is listed by two threads, and one that runs out of tracks takes over some of the other's:
-    // here the first half's tracks take far longer to list than the second's. The list is the library's order
-    // whoever lists what, and of two tracks with one ID the index keeps the later. A list from a library that is
-    // used up gives back the memory of the tracks it has listed as it goes, and lists what it would list otherwise;
-    // one from a library that is kept leaves it as it was.
-    void listsALargeLibraryFromItsFile()
+    // A library large enough to be read in two halves and listed by two threads: the list is the library's order
+    // whoever lists what, and of two tracks with one ID the index keeps the later; a library that is used up (its
+    // memory given back as the list goes) lists what one that is kept does. With no thread to be had (a process at
+    // its limit) it is all read and listed all the same, here, one part after the other.
+    void listsALargeLibrary_data()
     {
+        QTest::addColumn<bool>("usedUp");
+        QTest::addColumn<bool>("threads");
+        QTest::addRow("kept") << false << true;
+        QTest::addRow("used up") << true << true;
+        QTest::addRow("no second thread") << true << false;
+    }
+    void listsALargeLibrary()
+    {
+        QFETCH(bool, usedUp);
+        QFETCH(bool, threads);
         QList<TestTrack> tracks;
         QStringList lines;
-        for (int id = 1; id <= 12000; ++id) {
-            const QString name = u"Song %1 "_s.arg(id) + QString(id <= 6000 ? 300 : 1, u'&');
-            tracks.append({id, name, u"Artist"_s, u"Album"_s, song});
-            lines.append(songLine(QString::number(id), QString(name).replace(u"&"_s, u"&amp;"_s).trimmed()));
+        for (int id = 1; id <= 20000; ++id) {
+            tracks.append(track(id));
+            lines.append(songLine(QString::number(id), u"Song %1"_s.arg(id)));
         }
         tracks.append({3, u"Again"_s, u"Artist"_s, u"Album"_s, u"file://localhost/M/b.mp3"_s});
         lines.append(songLine(u"3"_s, u"Again"_s, u"b.mp3"_s));
         QTemporaryDir dir;
-        QVERIFY(writeFile(dir.filePath(u"library.xml"_s), libraryXml(tracks)));
-        const std::optional<PropertyList> library = PropertyList::readFile(dir.filePath(u"library.xml"_s));
+        const QString path = dir.filePath(u"library.xml"_s);
+        const QByteArray xml = libraryXml(tracks);
+        QVERIFY(writeFile(path, xml));
+        QVERIFY(xml.size() >= XmlPropertyListReader::kTwoHalvesBytes);
+        SecondThread::refuseThreads(!threads);
+        const auto threadsAgain = qScopeGuard([] { SecondThread::refuseThreads(false); });
+        std::optional<PropertyList> library = PropertyList::readFile(path);
         QVERIFY(library);
-        for (const auto afterwards : {SongListBuilder::Afterwards::Kept, SongListBuilder::Afterwards::UsedUp}) {
-            SongListBuilder::TrackIndex index;
-            const QByteArrayList body = SongListBuilder::buildPieces(library->root(), {}, index, afterwards);
-            QCOMPARE(QString::fromLatin1(body.join()), listOf(lines));
-            QCOMPARE(index.size(), 12000);
-            QCOMPARE(index.location(3), "file://localhost/M/b.mp3"_ba);
-            QCOMPARE(index.location(9000), song.toUtf8());
-        }
+        TrackIndex index;
+        const QByteArray body = usedUp ? SongListBuilder::buildPieces(std::move(*library), {}, index).join()
+                                       : SongListBuilder::build(library->root(), {}, index);
+        QCOMPARE(QString::fromLatin1(body), listOf(lines));
+        QCOMPARE(index.size(), 20000);
+        QCOMPARE(index.location(3), "file://localhost/M/b.mp3"_ba);
+        QCOMPARE(index.location(9000), song.toUtf8());
     }
 
-    // At its process limit, where no thread can be started, a library large enough to be read in two halves and
-    // listed by two threads is read and listed all the same. Root is never held to that limit, so the process that
-    // reads it gives its rights up.
-    void listsALargeLibraryWithNoThreadToSpare()
+    // Two threads share a list's tracks: one whose run is done takes over the far half of what the other has left,
+    // unless too little is left to be worth it. Each row: thread 1 lists `listed` of its run [1000, 3000), then
+    // thread 0, done with [0, 1000), asks.
+    void takesOverHalfOfTheOthersRun_data()
     {
-#ifdef PELLISOR_TSAN
-        QSKIP("ThreadSanitizer lets no thread start in a child forked after threads had run, as this one is");
-#endif
-        QList<TestTrack> tracks;
-        for (int id = 1; id <= 12000; ++id)
-            tracks.append({id, u"Song %1 "_s.arg(id) + QString(400, u'x'), u"Artist"_s, u"Album"_s, song});
-        QTemporaryDir dir;
-        const QString path = dir.filePath(u"library.xml"_s);
-        QVERIFY(writeFile(path, libraryXml(tracks)));
-        QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ReadOther | QFile::ExeOther));
-        const pid_t child = ::fork();
-        if (child == 0) { // never returns: it is not the test
-            ::alarm(60);
-            const rlimit noMore{1, 1};
-            if ((::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-                || ::setrlimit(RLIMIT_NPROC, &noMore) != 0)
-                ::_exit(2);
-            try {
-                const auto library = PropertyList::readFile(path);
-                SongListBuilder::TrackIndex index;
-                ::_exit(library && SongListBuilder::build(library->root(), {}, index).count("<song>") == 12000 ? 0 : 1);
-            } catch (...) {
-                ::_exit(3);
-            }
-        }
-        int status = -1;
-        QCOMPARE(::waitpid(child, &status, 0), child);
-        QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, qPrintable(QString::number(status)));
+        QTest::addColumn<qsizetype>("listed");
+        QTest::addColumn<qsizetype>("takenFrom"); // -1: none
+        QTest::addRow("half of what is left") << qsizetype(300) << qsizetype(2150);
+        QTest::addRow("the least worth taking") << qsizetype(2000 - 2 * TrackRuns::kLeastTaken)
+                                                << qsizetype(3000 - TrackRuns::kLeastTaken);
+        QTest::addRow("too little left") << qsizetype(2000 - 2 * TrackRuns::kLeastTaken + 1) << qsizetype(-1);
+    }
+    void takesOverHalfOfTheOthersRun()
+    {
+        QFETCH(qsizetype, listed);
+        QFETCH(qsizetype, takenFrom);
+        TrackRuns runs(1000, 3000);
+        QCOMPARE(runs.next(1, listed).end, 1000 + listed);
+        QCOMPARE(runs.next(0, 5000).end, 1000);
+        const std::optional<TrackRuns::Span> taken = runs.takeOver(0);
+        QCOMPARE(taken ? taken->begin : -1, takenFrom);
+        const qsizetype otherEnds = taken ? takenFrom : 3000;
+        QCOMPARE(runs.next(1, 5000).end, otherEnds);
+        if (taken)
+            QCOMPARE(runs.next(0, 5000).end, 3000);
     }
 
     void listsTheRealLibraries_data()
@@ -252,7 +255,7 @@ private slots:
         QFETCH(QString, file);
         const std::optional<PropertyList> library = PropertyList::readFile(PELLISOR_FIXTURES_DIR "/" + file);
         QVERIFY(library);
-        SongListBuilder::TrackIndex index;
+        TrackIndex index;
         const QByteArray body = SongListBuilder::build(library->root(), {}, index);
         QTEST(int(body.count("<song>")), "listed");
     }
