@@ -36,12 +36,20 @@ LibraryMenu::LibraryMenu(QMenu *menu, QAction *before, QWidget *dialogParent, QS
         if (!path.isEmpty())
             this->chooseMusicFolder(path);
     });
+    auto *serveFolder = new QAction(tr("Serve a Music &Folder…"), this);
+    connect(serveFolder, &QAction::triggered, this, [this] {
+        const QString path = QFileDialog::getExistingDirectory(m_dialogParent, tr("Serve a Music Folder"));
+        if (!path.isEmpty())
+            emit serveFolderRequested(path);
+    });
+    auto *rescan = new QAction(tr("&Rescan Now"), this);
+    connect(rescan, &QAction::triggered, this, &LibraryMenu::rescanRequested);
     m_startAtLogin = new QAction(tr("&Start at Login"), this);
     m_startAtLogin->setCheckable(true);
     m_startAtLogin->setChecked(Autostart::isEnabled());
     connect(m_startAtLogin, &QAction::triggered, this, &LibraryMenu::setStartAtLogin);
 
-    menu->insertActions(before, {chooseLibrary, useDefault, chooseMusicFolder});
+    menu->insertActions(before, {chooseLibrary, useDefault, chooseMusicFolder, serveFolder, rescan});
     menu->insertSeparator(before);
     menu->insertAction(before, m_startAtLogin);
     menu->insertSeparator(before);
@@ -53,6 +61,8 @@ bool LibraryMenu::chooseLibrary(const QString &path)
     const bool ok = m_choice.chooseLibrary(path, &error);
     report(ok, tr("Serving the library %1.").arg(m_choice.chosenLibrary()),
            tr("The library stays as it was: %1").arg(error));
+    if (ok)
+        emit libraryReplaced();
     return ok;
 }
 
@@ -73,6 +83,8 @@ void LibraryMenu::useDefaultLibrary()
     const bool ok = m_choice.useDefaultLibrary(&error);
     report(ok, tr("Serving the library iTunes records, or the one in its default place."),
            tr("The library stays as it was: %1").arg(error));
+    if (ok)
+        emit libraryReplaced();
 }
 
 void LibraryMenu::setStartAtLogin(bool enabled)

@@ -28,6 +28,10 @@ public:
 signals:
     void message(const QString &text);
     void musicFolderChosen(const QString &folder);
+    // Serve a Music Folder… and Rescan Now; and a library chosen, which ends the serving of a folder.
+    void serveFolderRequested(const QString &folder);
+    void rescanRequested();
+    void libraryReplaced();
 
 private:
     void report(bool ok, const QString &done, const QString &error);

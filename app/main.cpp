@@ -8,6 +8,8 @@
 #include "LibraryLocator.h"
 #include "LibraryMenu.h"
 #include "MainWindow.h"
+#include "MusicFolderPanel.h"
+#include "MusicFolderService.h"
 #include "MusicLibrary.h"
 #include "MyController.h"
 #include "PellisorAppDelegate.h"
@@ -17,6 +19,7 @@
 #include "WindowPlacement.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QDir>
 #include <QLoggingCategory>
 #include <QSystemTrayIcon>
@@ -54,7 +57,7 @@ int main(int argc, char *argv[])
 
     // Decided before anything is shown or started: a second launch never touches the server's port.
     SingleInstance instance;
-    if (instance.handOverToRunningInstance(options.library, options.musicFolder))
+    if (instance.handOverToRunningInstance(options.library, options.musicFolder, options.servedFolder))
         return 0;
 
     // Song lists are made on these threads, never on the event loop's; one list per core at most, since each holds
@@ -96,10 +99,27 @@ int main(int argc, char *argv[])
     QObject::connect(&instance, &SingleInstance::musicFolderChosen, libraryMenu, &LibraryMenu::chooseMusicFolder);
     library.setUserMusicFolder(LibraryChoice(QDir::homePath()).musicFolder());
     QObject::connect(libraryMenu, &LibraryMenu::musicFolderChosen, &library, &MusicLibrary::setUserMusicFolder);
+    MusicFolderService folderService(QDir::homePath(), MusicFolderScan::libraryPath());
+    auto *folderPanel = new MusicFolderPanel;
+    qobject_cast<QBoxLayout *>(window.centralWidget()->layout())->insertWidget(1, folderPanel);
+    QObject::connect(&folderService, &MusicFolderService::folderChanged, folderPanel, &MusicFolderPanel::showFolder);
+    QObject::connect(&folderService, &MusicFolderService::scanStarted, folderPanel, &MusicFolderPanel::showScanning);
+    QObject::connect(&folderService, &MusicFolderService::scanProgress, folderPanel, &MusicFolderPanel::showProgress);
+    QObject::connect(&folderService, &MusicFolderService::scanFinished, folderPanel, &MusicFolderPanel::showReport);
+    QObject::connect(&folderService, &MusicFolderService::failed, folderPanel, &MusicFolderPanel::showError);
+    QObject::connect(libraryMenu, &LibraryMenu::serveFolderRequested, &folderService, &MusicFolderService::serveFolder);
+    QObject::connect(libraryMenu, &LibraryMenu::rescanRequested, &folderService, &MusicFolderService::rescan);
+    QObject::connect(libraryMenu, &LibraryMenu::libraryReplaced, &folderService, &MusicFolderService::stopServing);
+    QObject::connect(&instance, &SingleInstance::serveFolderRequested, &folderService,
+                     &MusicFolderService::serveFolder);
     if (!options.library.isEmpty())
         libraryMenu->chooseLibrary(options.library);
     if (!options.musicFolder.isEmpty())
         libraryMenu->chooseMusicFolder(options.musicFolder);
+    if (!options.servedFolder.isEmpty())
+        folderService.serveFolder(options.servedFolder);
+    else
+        folderService.start();
 
     std::unique_ptr<TrayIcon> tray;
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
