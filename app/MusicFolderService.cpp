@@ -99,6 +99,9 @@ void MusicFolderService::scanFinishedOnWorker()
         watch(report.folders);
         if (!report.error.isEmpty())
             m_poll.start(); // until the folder is back
+        else if (const qint64 age = QDateTime::currentSecsSinceEpoch() - report.newestModified;
+                 age >= 0 && age <= stillWritingSeconds) // never for a date in the future
+            m_settle.start();
         MusicFolderScan::Report shown = report;
         LibraryChoice choice(m_homePath);
         QString error;

@@ -20,6 +20,8 @@ public:
     static constexpr int settleMs = 1000;
     // Where the system gives no more watches, changes are looked for this often instead.
     static constexpr int pollMs = 60 * 1000;
+    // A file written to this recently may still be growing, and a watch on its folder will not say when it stops.
+    static constexpr int stillWritingSeconds = 3;
 
     MusicFolderService(QString homePath, QString libraryPath, QObject *parent = nullptr);
     ~MusicFolderService() override;

@@ -72,6 +72,9 @@ MusicFolderScan::Report MusicFolderScan::run(const QString &folder, const QStrin
     report.linksNotFollowed = walk.linksNotFollowed;
     for (const QByteArray &path : std::as_const(walk.folders))
         report.folders.append(QString::fromUtf8(path));
+    for (const QList<FolderWalk::File> *files : {&walk.files, &walk.playlists})
+        for (const FolderWalk::File &file : *files)
+            report.newestModified = std::max(report.newestModified, file.modified);
 
     const std::optional<FolderLibrary> previous = FolderLibrary::read(libraryPath);
     QHash<QByteArray, const FolderLibrary::Track *> known;

@@ -25,6 +25,7 @@ public:
         int unreadable = 0;    // folders and files that could not be opened
         int linksNotFollowed = 0;
         bool written = false;
+        qint64 newestModified = 0; // seconds since the epoch: a file still being written is scanned again
         QStringList folders; // every folder the scan entered, for watching
     };
 
