@@ -114,6 +114,9 @@ int main(int argc, char *argv[])
     const MusicFolderScan::Report again = MusicFolderScan::run(folder, library);
     const double againMs = timer.nsecsElapsed() / 1e6;
 
+    QFile loadAverage(QStringLiteral("/proc/loadavg"));
+    loadAverage.open(QIODevice::ReadOnly);
+    std::printf("load average at the end of the scans: %s\n", loadAverage.readLine(64).trimmed().constData());
     std::printf("| Target | Figure | Floor (same run) | Goal | Met |\n|---|---|---|---|---|\n");
     row("first scan of the folder", QStringLiteral("%1 ms (%2 songs, %3 tags read, written: %4)")
             .arg(firstMs, 0, 'f', 0).arg(first.songs).arg(first.tagsRead).arg(first.written ? "yes" : "no"),

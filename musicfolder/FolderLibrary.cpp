@@ -8,6 +8,8 @@
 #include <QRandomGenerator>
 #include <QUrl>
 
+#include <array>
+
 namespace {
 
 QString kindOf(const QByteArray &path)
@@ -141,35 +143,44 @@ std::optional<FolderLibrary> FolderLibrary::read(const QString &path)
         library.folder.chop(1);
     library.persistentId = text(root.value(QLatin1StringView("Library Persistent ID")));
 
+    enum Key { Location, Size, Modified, Id, PersistentId, Added, Name, Artist, AlbumArtist, Album, Genre, Year,
+               TrackNumber, DiscNumber, TotalTime, BitRate };
+    static constexpr std::array<QLatin1StringView, 16> keys{
+        QLatin1StringView("Location"), QLatin1StringView("Size"), QLatin1StringView("Date Modified"),
+        QLatin1StringView("Track ID"), QLatin1StringView("Persistent ID"), QLatin1StringView("Date Added"),
+        QLatin1StringView("Name"), QLatin1StringView("Artist"), QLatin1StringView("Album Artist"),
+        QLatin1StringView("Album"), QLatin1StringView("Genre"), QLatin1StringView("Year"),
+        QLatin1StringView("Track Number"), QLatin1StringView("Disc Number"), QLatin1StringView("Total Time"),
+        QLatin1StringView("Bit Rate")};
     const PlistValue tracks = root.value(QLatin1StringView("Tracks"));
     library.tracks.reserve(tracks.count());
+    QByteArray scratch;
     for (qsizetype i = 0; i < tracks.count(); ++i) {
-        const PlistValue t = tracks.valueAt(i);
-        const std::optional<QByteArray> trackPath = pathOfFileUrl(t.value(QLatin1StringView("Location")).toUtf8());
+        const PlistValue dictionary = tracks.valueAt(i);
+        const std::array<PlistValue, keys.size()> t = dictionary.values(keys);
+        const std::optional<QByteArray> trackPath = pathOfFileUrl(t[Location].utf8View(scratch));
         if (!trackPath)
             continue;
         Track track;
         track.path = *trackPath;
-        track.size = t.value(QLatin1StringView("Size")).toInteger();
-        track.modified = t.value(QLatin1StringView("Date Modified")).toDateTime().toSecsSinceEpoch();
-        track.trackId = int(t.value(QLatin1StringView("Track ID")).toInteger());
-        track.persistentId = text(t.value(QLatin1StringView("Persistent ID")));
-        track.dateAdded = t.value(QLatin1StringView("Date Added")).toDateTime();
+        track.size = t[Size].toInteger();
+        track.modified = t[Modified].toDateTime().toSecsSinceEpoch();
+        track.trackId = int(t[Id].toInteger());
+        track.persistentId = text(t[PersistentId]);
+        track.dateAdded = t[Added].toDateTime();
         TrackTags &tags = track.tags;
-        tags.name = text(t.value(QLatin1StringView("Name")));
-        if (tags.name == fileTitle(track.path))
-            tags.name.clear(); // written for want of a title
-        tags.artist = text(t.value(QLatin1StringView("Artist")));
-        tags.albumArtist = text(t.value(QLatin1StringView("Album Artist")));
-        tags.album = text(t.value(QLatin1StringView("Album")));
-        tags.genre = text(t.value(QLatin1StringView("Genre")));
-        tags.year = int(t.value(QLatin1StringView("Year")).toInteger());
-        tags.trackNumber = int(t.value(QLatin1StringView("Track Number")).toInteger());
-        tags.discNumber = int(t.value(QLatin1StringView("Disc Number")).toInteger());
-        tags.readable = t.contains(QLatin1StringView("Total Time"));
-        tags.totalTime = int(t.value(QLatin1StringView("Total Time")).toInteger());
-        tags.bitRate = int(t.value(QLatin1StringView("Bit Rate")).toInteger());
-        tags.sampleRate = int(t.value(QLatin1StringView("Sample Rate")).toInteger());
+        tags.name = text(t[Name]); // the file's name where it had no title, which writes the same again
+        tags.artist = text(t[Artist]);
+        tags.albumArtist = text(t[AlbumArtist]);
+        tags.album = text(t[Album]);
+        tags.genre = text(t[Genre]);
+        tags.year = int(t[Year].toInteger());
+        tags.trackNumber = int(t[TrackNumber].toInteger());
+        tags.discNumber = int(t[DiscNumber].toInteger());
+        tags.readable = !t[TotalTime].isAbsent();
+        tags.totalTime = int(t[TotalTime].toInteger());
+        tags.bitRate = int(t[BitRate].toInteger());
+        tags.sampleRate = int(dictionary.value(QLatin1StringView("Sample Rate")).toInteger());
         library.tracks.append(std::move(track));
     }
 
@@ -248,10 +259,8 @@ std::optional<QByteArray> FolderLibrary::pathOfFileUrl(QByteArrayView url)
 {
     if (!SongLocation::isLocalFile(url))
         return std::nullopt;
-    const std::optional<QString> path = SongLocation::filePath(QString::fromUtf8(url));
-    if (!path)
-        return std::nullopt;
-    return path->toUtf8();
+    // Both "file://localhost/…" and "file:///…" keep the path's leading "/".
+    return SongLocation::percentDecodedUtf8(url.sliced(url.startsWith("file://localhost/") ? 16 : 7));
 }
 
 QString FolderLibrary::newPersistentId()

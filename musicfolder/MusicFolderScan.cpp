@@ -90,14 +90,19 @@ MusicFolderScan::Report MusicFolderScan::run(const QString &folder, const QStrin
     library.folder = walk.root;
     library.persistentId = previous && !previous->persistentId.isEmpty() ? previous->persistentId
                                                                          : FolderLibrary::newPersistentId();
-    const QList<bool> isPlayable = playable(walk.files);
+    // A file in the library before passed the rule then; only the others are put to it.
+    QList<FolderWalk::File> unknown;
+    for (const FolderWalk::File &file : std::as_const(walk.files))
+        if (!known.contains(file.path))
+            unknown.append(file);
+    const QList<bool> unknownPlayable = playable(unknown);
     QList<qsizetype> toRead;
-    for (qsizetype i = 0; i < walk.files.size(); ++i) {
-        if (!isPlayable[i]) {
+    qsizetype nextUnknown = 0;
+    for (FolderWalk::File &file : walk.files) {
+        if (!known.contains(file.path) && !unknownPlayable[nextUnknown++]) {
             ++report.otherFiles;
             continue;
         }
-        FolderWalk::File &file = walk.files[i];
         FolderLibrary::Track track{std::move(file.path), file.size, file.modified, 0, {}, {}, {}};
         if (const FolderLibrary::Track *before = known.value(track.path)) {
             track.trackId = before->trackId;
