@@ -7,7 +7,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QProgressBar>
-#include <QVBoxLayout>
+#include <QBoxLayout>
 
 MusicFolderPanel::MusicFolderPanel(QWidget *parent)
     : QWidget(parent)
@@ -91,13 +91,36 @@ QString MusicFolderPanel::skippedText(const MusicFolderScan::Report &report)
         if (n > 0)
             parts.append(what.arg(locale.toString(n)));
     };
-    count(report.otherFiles, tr("%1 files of kinds the handset does not play"));
-    count(report.nonUtf8Names, tr("%1 names not in UTF-8"));
-    count(report.unreadable, tr("%1 files or folders that cannot be read"));
-    count(report.linksNotFollowed, tr("%1 links to a folder, outside the folder or nowhere"));
-    QString text = parts.isEmpty() ? QString() : tr("Left out: %1.").arg(parts.join(QStringLiteral("; ")));
+    count(report.otherFiles, tr("files of kinds the handset does not play: %1"));
+    count(report.nonUtf8Names, tr("names not in UTF-8: %1"));
+    count(report.unreadable, tr("files or folders that cannot be read: %1"));
+    count(report.linksNotFollowed, tr("links to a folder, outside the folder or nowhere: %1"));
+    QString text = parts.isEmpty() ? QString() : tr("Left out, %1.").arg(parts.join(QStringLiteral("; ")));
     if (report.untagged > 0)
         text += (text.isEmpty() ? QString() : QStringLiteral(" "))
-                + tr("%1 songs listed by file name: their tags cannot be read.").arg(locale.toString(report.untagged));
+                + tr("Listed by file name, their tags unreadable: %1.").arg(locale.toString(report.untagged));
     return text;
+}
+
+namespace {
+
+QBoxLayout *layoutHolding(QLayout *layout, QWidget *widget)
+{
+    if (auto *box = qobject_cast<QBoxLayout *>(layout); box && box->indexOf(widget) >= 0)
+        return box;
+    for (int i = 0; layout && i < layout->count(); ++i)
+        if (QBoxLayout *found = layoutHolding(layout->itemAt(i)->layout(), widget))
+            return found;
+    return nullptr;
+}
+
+} // namespace
+
+void MusicFolderPanel::placeAfter(QWidget *sibling, QWidget *window)
+{
+    QLayout *top = window->layout();
+    if (QBoxLayout *box = sibling ? layoutHolding(top, sibling) : nullptr)
+        box->insertWidget(box->indexOf(sibling) + 1, this);
+    else if (top)
+        top->addWidget(this);
 }

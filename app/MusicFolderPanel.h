@@ -23,8 +23,12 @@ public:
     void showReport(const MusicFolderScan::Report &report);
     void showError(const QString &error);
 
-    // "3 files of other kinds, 1 name not in UTF-8": what the scan left out or could not read, or empty.
+    // What the scan left out or could not read, or empty.
     static QString skippedText(const MusicFolderScan::Report &report);
+
+    // Puts the panel in the window's layout right after `sibling`, or at the end of `window`'s layout when
+    // `sibling` is in none.
+    void placeAfter(QWidget *sibling, QWidget *window);
 
 private:
     ElidedLabel *m_folder = nullptr;

@@ -7,6 +7,7 @@
 #include "LibraryChoice.h"
 #include "LibraryLocator.h"
 #include "LibraryMenu.h"
+#include "LibraryPanel.h"
 #include "MainWindow.h"
 #include "MusicFolderPanel.h"
 #include "MusicFolderService.h"
@@ -19,7 +20,6 @@
 #include "WindowPlacement.h"
 
 #include <QApplication>
-#include <QBoxLayout>
 #include <QDir>
 #include <QLoggingCategory>
 #include <QSystemTrayIcon>
@@ -101,11 +101,16 @@ int main(int argc, char *argv[])
     QObject::connect(libraryMenu, &LibraryMenu::musicFolderChosen, &library, &MusicLibrary::setUserMusicFolder);
     MusicFolderService folderService(QDir::homePath(), MusicFolderScan::libraryPath());
     auto *folderPanel = new MusicFolderPanel;
-    qobject_cast<QBoxLayout *>(window.centralWidget()->layout())->insertWidget(1, folderPanel);
+    folderPanel->placeAfter(window.findChild<LibraryPanel *>(), window.centralWidget());
     QObject::connect(&folderService, &MusicFolderService::folderChanged, folderPanel, &MusicFolderPanel::showFolder);
     QObject::connect(&folderService, &MusicFolderService::scanStarted, folderPanel, &MusicFolderPanel::showScanning);
     QObject::connect(&folderService, &MusicFolderService::scanProgress, folderPanel, &MusicFolderPanel::showProgress);
     QObject::connect(&folderService, &MusicFolderService::scanFinished, folderPanel, &MusicFolderPanel::showReport);
+    QObject::connect(&folderService, &MusicFolderService::scanFinished, &window,
+                     [&window](const MusicFolderScan::Report &report) {
+        if (report.written) // the next list reads it afresh
+            window.showLibrary({.path = LibraryLocator::libraryPath(QDir::homePath())});
+    });
     QObject::connect(&folderService, &MusicFolderService::failed, folderPanel, &MusicFolderPanel::showError);
     QObject::connect(libraryMenu, &LibraryMenu::serveFolderRequested, &folderService, &MusicFolderService::serveFolder);
     QObject::connect(libraryMenu, &LibraryMenu::rescanRequested, &folderService, &MusicFolderService::rescan);
