@@ -100,6 +100,12 @@ void tst_ServeFolder::initTestCase()
     QVERIFY(playlist.open(QIODevice::WriteOnly));
     playlist.write("#EXTM3U\r\nArtist One/01 First Song.mp3\r\nuntagged song.mp3\r\n");
     playlist.close();
+    // Long written, so that only a watch can tell of the changes below.
+    for (QDirIterator it(m_folder, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+        QFile file(it.next());
+        QVERIFY(file.open(QIODevice::ReadWrite)
+                && file.setFileTime(QDateTime(QDate(2020, 1, 1), QTime(12, 0)), QFileDevice::FileModificationTime));
+    }
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), m_home.path());
