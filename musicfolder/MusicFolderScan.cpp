@@ -13,6 +13,8 @@
 #include <QtConcurrent>
 
 #include <atomic>
+#include <cerrno>
+#include <unistd.h>
 
 namespace {
 
@@ -131,6 +133,15 @@ MusicFolderScan::Report MusicFolderScan::run(const QString &folder, const QStrin
             progress(count, total);
     });
     report.tagsRead = total;
+    // TagLib says no alike for a file that is not audio, one we may not read and one gone since the walk; only the
+    // first can be served.
+    library.tracks.removeIf([&report](const FolderLibrary::Track &track) {
+        if (track.tags.readable || ::access(track.path.constData(), R_OK) == 0)
+            return false;
+        if (errno != ENOENT)
+            ++report.unreadable;
+        return true;
+    });
 
     QHash<QByteArray, int> idOfPath;
     idOfPath.reserve(library.tracks.size());
