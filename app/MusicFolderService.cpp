@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QThread>
 #include <QtConcurrent>
 
 namespace {
@@ -22,6 +23,7 @@ MusicFolderService::MusicFolderService(QString homePath, QString libraryPath, QO
     , m_settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("pellisor"), QStringLiteral("pellisor"))
 {
     qRegisterMetaType<MusicFolderScan::Report>();
+    m_scanThreads.setMaxThreadCount(QThread::idealThreadCount());
     m_settle.setSingleShot(true);
     m_settle.setInterval(settleMs);
     m_poll.setInterval(pollMs);
@@ -74,11 +76,12 @@ void MusicFolderService::rescan()
         return;
     }
     emit scanStarted();
-    m_scan.setFuture(QtConcurrent::run([this, folder, libraryPath = m_libraryPath] {
-        return MusicFolderScan::run(folder, libraryPath, [this](int done, int total) {
+    m_scan.setFuture(QtConcurrent::run(&m_scanThreads, [this, folder, libraryPath = m_libraryPath] {
+        const auto progress = [this](int done, int total) {
             QMetaObject::invokeMethod(this, [this, done, total] { emit scanProgress(done, total); },
                                       Qt::QueuedConnection);
-        });
+        };
+        return MusicFolderScan::run(folder, libraryPath, progress, &m_scanThreads);
     }));
 }
 

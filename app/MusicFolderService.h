@@ -6,6 +6,7 @@
 #include <QFutureWatcher>
 #include <QObject>
 #include <QSettings>
+#include <QThreadPool>
 #include <QTimer>
 
 // The music folder Pellisor serves, remembered across runs: scanned on a worker when chosen, at start, when asked
@@ -52,6 +53,7 @@ private:
     QFileSystemWatcher m_watcher;
     QTimer m_settle;
     QTimer m_poll;
+    QThreadPool m_scanThreads; // lowered in priority by the scan, so not the global pool's
     QFutureWatcher<MusicFolderScan::Report> m_scan;
     bool m_rescanWanted = false;
 };

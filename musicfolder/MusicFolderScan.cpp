@@ -5,6 +5,7 @@
 #include "M3uPlaylist.h"
 #include "PropertyListWriter.h"
 #include "SongListBuilder.h"
+#include "ThreadPriority.h"
 
 #include <QDir>
 #include <QHash>
@@ -60,8 +61,9 @@ QString MusicFolderScan::libraryPath()
 }
 
 MusicFolderScan::Report MusicFolderScan::run(const QString &folder, const QString &libraryPath,
-                                             const Progress &progress)
+                                             const Progress &progress, QThreadPool *pool)
 {
+    lowerCurrentThreadPriority();
     Report report;
     report.folder = folder;
     FolderWalk::Result walk = FolderWalk::walk(folder);
@@ -125,7 +127,8 @@ MusicFolderScan::Report MusicFolderScan::run(const QString &folder, const QStrin
 
     std::atomic<int> done = 0;
     const int total = int(toRead.size());
-    QtConcurrent::blockingMap(toRead, [&](qsizetype i) {
+    QtConcurrent::blockingMap(pool, toRead, [&](qsizetype i) {
+        lowerCurrentThreadPriority();
         FolderLibrary::Track &track = library.tracks[i];
         track.tags = TrackTags::read(track.path);
         const int count = ++done;

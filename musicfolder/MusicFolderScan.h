@@ -3,12 +3,13 @@
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
+#include <QThreadPool>
 
 #include <functional>
 
 // One pass over a music folder: the files found, their tags read where they are new or changed, and the library
 // written into Pellisor's data folder when it would say something new. Runs on the thread that calls it; tags are
-// read on the global thread pool's threads as well.
+// read on `pool`'s threads as well, all of them at a lower priority, so that the server's event loop never waits.
 class MusicFolderScan
 {
 public:
@@ -35,7 +36,8 @@ public:
     // The file the library of a music folder is written to, in Pellisor's data folder.
     static QString libraryPath();
 
-    static Report run(const QString &folder, const QString &libraryPath, const Progress &progress = {});
+    static Report run(const QString &folder, const QString &libraryPath, const Progress &progress = {},
+                      QThreadPool *pool = QThreadPool::globalInstance());
 };
 
 Q_DECLARE_METATYPE(MusicFolderScan::Report)
