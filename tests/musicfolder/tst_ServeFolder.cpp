@@ -59,18 +59,20 @@ private slots:
     void servesTheFolderWithItsTagsAndPlaylist();
     void writesALibraryOtherReadersAccept();
     void followsChangesWithoutARestart();
+    void laterLaunchHandsOverAnotherFolder();
 
 private:
     void makeSong(const QString &relativePath, const QString &tagging = {});
 
     QTemporaryDir m_home;
     QString m_folder;
+    QProcessEnvironment m_environment;
     QProcess m_pellisor;
 };
 
 void tst_ServeFolder::makeSong(const QString &relativePath, const QString &tagging)
 {
-    const QString path = m_folder + '/' + relativePath;
+    const QString path = relativePath.startsWith('/') ? relativePath : m_folder + '/' + relativePath;
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
     int status = 0;
     const QByteArray output = run(QStringLiteral("sox"), {"-n", "-r", "44100", "-c", "2", path, "synth", "0.5", "sine",
@@ -107,12 +109,12 @@ void tst_ServeFolder::initTestCase()
                 && file.setFileTime(QDateTime(QDate(2020, 1, 1), QTime(12, 0)), QFileDevice::FileModificationTime));
     }
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), m_home.path());
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.path());
+    m_environment = QProcessEnvironment::systemEnvironment();
+    m_environment.insert(QStringLiteral("HOME"), m_home.path());
+    m_environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.path());
     for (const char *name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "DISPLAY", "WAYLAND_DISPLAY"})
-        environment.remove(QString::fromLatin1(name));
-    m_pellisor.setProcessEnvironment(environment);
+        m_environment.remove(QString::fromLatin1(name));
+    m_pellisor.setProcessEnvironment(m_environment);
     m_pellisor.start(QStringLiteral(PELLISOR_BINARY), {"--serve-folder", m_folder});
     QTRY_VERIFY_WITH_TIMEOUT(acceptsConnections(applicationPort), 20000);
 }
@@ -159,6 +161,20 @@ void tst_ServeFolder::followsChangesWithoutARestart()
     QVERIFY(ids.contains("Added Later"));
     QCOMPARE(curl("/getSong?xx=" + ids["Wave Title"]), fileBytes(m_folder + "/Ünïcode & #1 + 100%.wav"));
     QCOMPARE(curl("/getSong?xx=" + ids["Added Later"]), fileBytes(m_folder + "/Later/new song.mp3"));
+}
+
+void tst_ServeFolder::laterLaunchHandsOverAnotherFolder()
+{
+    const QString other = m_home.filePath("Other Music");
+    makeSong(other + "/only song.mp3");
+    QProcess later;
+    later.setProcessEnvironment(m_environment);
+    later.start(QStringLiteral(PELLISOR_BINARY), {"--serve-folder", other});
+    QVERIFY(later.waitForFinished(20000) && later.exitStatus() == QProcess::NormalExit && later.exitCode() == 0);
+    QMap<QString, QString> ids;
+    QTRY_COMPARE_WITH_TIMEOUT((ids = songs(curl("/getSongList"))).keys(), QStringList{"only song"}, 10000);
+    QCOMPARE(curl("/getSong?xx=" + ids["only song"]), fileBytes(other + "/only song.mp3"));
+    QCOMPARE(m_pellisor.state(), QProcess::Running);
 }
 
 QTEST_GUILESS_MAIN(tst_ServeFolder)
