@@ -1,6 +1,7 @@
 #include "MusicFolderPanel.h"
 
 #include "ElidedLabel.h"
+#include "MusicFolderService.h"
 #include "PanelStyle.h"
 
 #include <QDateTime>
@@ -34,6 +35,15 @@ MusicFolderPanel::MusicFolderPanel(QWidget *parent)
                           static_cast<QWidget *>(m_progress)})
         line->hide();
     showFolder({});
+}
+
+void MusicFolderPanel::follow(const MusicFolderService *service)
+{
+    connect(service, &MusicFolderService::folderChanged, this, &MusicFolderPanel::showFolder);
+    connect(service, &MusicFolderService::scanStarted, this, &MusicFolderPanel::showScanning);
+    connect(service, &MusicFolderService::scanProgress, this, &MusicFolderPanel::showProgress);
+    connect(service, &MusicFolderService::scanFinished, this, &MusicFolderPanel::showReport);
+    connect(service, &MusicFolderService::failed, this, &MusicFolderPanel::showError);
 }
 
 void MusicFolderPanel::showFolder(const QString &folder)

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class ElidedLabel;
+class MusicFolderService;
 class QLabel;
 class QProgressBar;
 
@@ -16,6 +17,9 @@ class MusicFolderPanel : public QWidget
 
 public:
     explicit MusicFolderPanel(QWidget *parent = nullptr);
+
+    // Shows what `service` does from now on.
+    void follow(const MusicFolderService *service);
 
     void showFolder(const QString &folder);
     void showScanning();

@@ -102,16 +102,12 @@ int main(int argc, char *argv[])
     MusicFolderService folderService(QDir::homePath(), MusicFolderScan::libraryPath());
     auto *folderPanel = new MusicFolderPanel;
     folderPanel->placeAfter(window.findChild<LibraryPanel *>(), window.centralWidget());
-    QObject::connect(&folderService, &MusicFolderService::folderChanged, folderPanel, &MusicFolderPanel::showFolder);
-    QObject::connect(&folderService, &MusicFolderService::scanStarted, folderPanel, &MusicFolderPanel::showScanning);
-    QObject::connect(&folderService, &MusicFolderService::scanProgress, folderPanel, &MusicFolderPanel::showProgress);
-    QObject::connect(&folderService, &MusicFolderService::scanFinished, folderPanel, &MusicFolderPanel::showReport);
+    folderPanel->follow(&folderService);
     QObject::connect(&folderService, &MusicFolderService::scanFinished, &window,
                      [&window](const MusicFolderScan::Report &report) {
         if (report.written) // the next list reads it afresh
             window.showLibrary({.path = LibraryLocator::libraryPath(QDir::homePath())});
     });
-    QObject::connect(&folderService, &MusicFolderService::failed, folderPanel, &MusicFolderPanel::showError);
     QObject::connect(libraryMenu, &LibraryMenu::serveFolderRequested, &folderService, &MusicFolderService::serveFolder);
     QObject::connect(libraryMenu, &LibraryMenu::rescanRequested, &folderService, &MusicFolderService::rescan);
     QObject::connect(libraryMenu, &LibraryMenu::libraryReplaced, &folderService, &MusicFolderService::stopServing);
