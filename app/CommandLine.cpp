@@ -31,8 +31,12 @@ std::variant<CommandLineOptions, int> CommandLine::parse(const QStringList &argu
         QStringLiteral("music-folder"),
         QStringLiteral("Look in DIR for the songs of a library copied from another computer (it is remembered)."),
         QStringLiteral("DIR"));
+    const QCommandLineOption serveFolder(
+        QStringLiteral("serve-folder"),
+        QStringLiteral("Serve the songs in DIR and its subfolders from now on, kept current (it is remembered)."),
+        QStringLiteral("DIR"));
     const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Report what Pellisor is doing."));
-    parser.addOptions({help, version, library, musicFolder, verbose});
+    parser.addOptions({help, version, library, musicFolder, serveFolder, verbose});
 
     const QString program = arguments.isEmpty() ? QStringLiteral("pellisor") : QFileInfo(arguments.first()).fileName();
     // Without an application object the parser cannot know the program's name.
@@ -66,6 +70,11 @@ std::variant<CommandLineOptions, int> CommandLine::parse(const QStringList &argu
         if (const QString problem = LibraryChoice::musicFolderProblem(parser.value(musicFolder)); !problem.isEmpty())
             return mistake(problem);
         options.musicFolder = QFileInfo(parser.value(musicFolder)).absoluteFilePath();
+    }
+    if (parser.isSet(serveFolder)) {
+        if (const QString problem = LibraryChoice::musicFolderProblem(parser.value(serveFolder)); !problem.isEmpty())
+            return mistake(problem);
+        options.servedFolder = QFileInfo(parser.value(serveFolder)).absoluteFilePath();
     }
     return options;
 }

@@ -10,6 +10,7 @@ struct CommandLineOptions
 {
     QString library;     // an absolute path, or empty
     QString musicFolder; // an absolute path, or empty
+    QString servedFolder; // an absolute path, or empty
     bool verbose = false;
 };
 

@@ -22,12 +22,21 @@ LibraryMenu::LibraryMenu(QMenu *menu, QAction *before, QWidget *dialogParent, co
     connect(useDefault, &QAction::triggered, this, &LibraryMenu::useDefaultLibrary);
     auto *chooseMusicFolder = new QAction(tr("Choose &Music Folder…"), this);
     connect(chooseMusicFolder, &QAction::triggered, this, &LibraryMenu::openMusicFolderDialog);
+    auto *serveFolder = new QAction(tr("Serve a Music &Folder…"), this);
+    connect(serveFolder, &QAction::triggered, this, [this] {
+        const QString path = QFileDialog::getExistingDirectory(m_dialogParent, tr("Serve a Music Folder"),
+                                                               dialogFolder({}));
+        if (!path.isEmpty())
+            emit serveFolderRequested(path);
+    });
+    auto *rescan = new QAction(tr("&Rescan Now"), this);
+    connect(rescan, &QAction::triggered, this, &LibraryMenu::rescanRequested);
     m_startAtLogin = new QAction(tr("&Start at Login"), this);
     m_startAtLogin->setCheckable(true);
     m_startAtLogin->setChecked(Autostart::isEnabled());
     connect(m_startAtLogin, &QAction::triggered, this, &LibraryMenu::setStartAtLogin);
 
-    menu->insertActions(before, {chooseLibrary, useDefault, chooseMusicFolder});
+    menu->insertActions(before, {chooseLibrary, useDefault, chooseMusicFolder, serveFolder, rescan});
     menu->insertSeparator(before);
     menu->insertAction(before, m_startAtLogin);
     menu->insertSeparator(before);
@@ -73,8 +82,11 @@ bool LibraryMenu::chooseLibrary(const QString &path)
         emit preferencesInTheWay(path);
         return false;
     }
-    return report(ok, tr("Chosen: the next song lists come from this library."),
-                  tr("The library stays as it was: %1").arg(error));
+    report(ok, tr("Chosen: the next song lists come from this library."),
+           tr("The library stays as it was: %1").arg(error));
+    if (ok)
+        emit libraryReplaced();
+    return ok;
 }
 
 void LibraryMenu::moveAsideAndChoose(const QString &path)
@@ -106,6 +118,8 @@ void LibraryMenu::useDefaultLibrary()
     const bool ok = m_choice.useDefaultLibrary(&error);
     report(ok, tr("Back to the library iTunes records, or the one in its default place."),
            tr("The library stays as it was: %1").arg(error));
+    if (ok)
+        emit libraryReplaced();
 }
 
 void LibraryMenu::setStartAtLogin(bool enabled)

@@ -41,6 +41,10 @@ signals:
     void musicFolderChosen(const QString &folder);
     // `path` was not chosen because the preference file cannot be read; moveAsideAndChoose() can help.
     void preferencesInTheWay(const QString &path);
+    // Serve a Music Folder… and Rescan Now; and a library chosen, which ends the serving of a folder.
+    void serveFolderRequested(const QString &folder);
+    void rescanRequested();
+    void libraryReplaced();
 
 private:
     bool report(bool ok, const QString &done, const QString &error);

@@ -5,6 +5,7 @@
 #include "AppIcon.h"
 #include "LibraryMenu.h"
 #include "LibraryPanel.h"
+#include "MusicFolderPanel.h"
 #include "LibrarySurvey.h"
 #include "PanelStyle.h"
 #include "ServerPanel.h"
@@ -183,6 +184,7 @@ QWidget *MainWindow::createContent(HTTPServer *server, HostAddressSource address
     m_startAtLoginNote->setObjectName(QStringLiteral("startAtLoginNote"));
     m_startAtLoginNote->hide();
     m_libraryPanel = new LibraryPanel(content);
+    m_musicFolderPanel = new MusicFolderPanel(content);
     m_activityPanel = new ActivityPanel(content);
 
     auto *button = new QPushButton(tr("Show &IP Address"), content);
@@ -200,6 +202,7 @@ QWidget *MainWindow::createContent(HTTPServer *server, HostAddressSource address
     text->addWidget(separator(content));
     text->addSpacing(6);
     text->addWidget(m_libraryPanel);
+    text->addWidget(m_musicFolderPanel);
     text->addSpacing(10);
     text->addWidget(m_activityPanel);
 

@@ -11,6 +11,7 @@ class ActivityPanel;
 class HTTPServer;
 class LibraryMenu;
 class LibraryPanel;
+class MusicFolderPanel;
 class QLabel;
 class ServerPanel;
 
@@ -32,6 +33,7 @@ public:
     QString statusText() const;
     // The library items of the File menu; their outcome shows in the window.
     LibraryMenu *libraryMenu() const { return m_libraryMenu; }
+    MusicFolderPanel *musicFolderPanel() const { return m_musicFolderPanel; }
 
 signals:
     void addressReportRequested();
@@ -62,6 +64,7 @@ private:
     ServerPanel *m_serverPanel = nullptr;
     QLabel *m_startAtLoginNote = nullptr;
     LibraryPanel *m_libraryPanel = nullptr;
+    MusicFolderPanel *m_musicFolderPanel = nullptr;
     ActivityPanel *m_activityPanel = nullptr;
     QFutureWatcher<LibraryStatus> m_libraryRead;
     bool m_readAgain = false;

@@ -16,6 +16,7 @@ constexpr char reopenRequest[] = "reopen\n";
 // Followed by a path, percent-encoded so that no character of it can end the line.
 constexpr QByteArrayView libraryRequest("library ");
 constexpr QByteArrayView musicFolderRequest("music-folder ");
+constexpr QByteArrayView serveFolderRequest("serve-folder "); // as long as the one above, which peek() relies on
 // Anything longer without a line end is not one of ours.
 constexpr qint64 longestRequest = 64;
 // A path holds up to PATH_MAX (4096) bytes, each of which may take three when encoded.
@@ -47,11 +48,13 @@ QString SingleInstance::nameForCurrentUser(const QString &homePath)
     return QStringLiteral("pellisor-%1-%2").arg(::getuid()).arg(QString::fromLatin1(digest));
 }
 
-bool SingleInstance::handOverToRunningInstance(const QString &library, const QString &musicFolder)
+bool SingleInstance::handOverToRunningInstance(const QString &library, const QString &musicFolder,
+                                               const QString &servedFolder)
 {
     QLockFile decision(QDir(QDir::tempPath()).filePath(m_name + QStringLiteral(".lock")));
     const bool decidingAlone = decision.tryLock(decisionTimeLimitMs);
-    const QByteArray choices = pathRequest(libraryRequest, library) + pathRequest(musicFolderRequest, musicFolder);
+    const QByteArray choices = pathRequest(libraryRequest, library) + pathRequest(musicFolderRequest, musicFolder)
+                               + pathRequest(serveFolderRequest, servedFolder);
     if (askRunningInstanceToReopen(choices))
         return true;
     listen();
@@ -107,9 +110,12 @@ void SingleInstance::readRequest(QLocalSocket *socket)
             emit libraryChosen(path(libraryRequest));
         else if (line.startsWith(musicFolderRequest))
             emit musicFolderChosen(path(musicFolderRequest));
+        else if (line.startsWith(serveFolderRequest))
+            emit serveFolderRequested(path(serveFolderRequest));
     }
     const QByteArray start = socket->peek(musicFolderRequest.size());
-    const bool pathFollows = start.startsWith(libraryRequest) || start.startsWith(musicFolderRequest);
+    const bool pathFollows = start.startsWith(libraryRequest) || start.startsWith(musicFolderRequest)
+                            || start.startsWith(serveFolderRequest);
     if (socket->bytesAvailable() > (pathFollows ? longestPathRequest : longestRequest))
         socket->abort();
 }

@@ -22,12 +22,14 @@ public:
     // True when a running instance was found and asked to reopen: this process should then exit.
     // Otherwise this process becomes the instance that later launches find. A library or music folder
     // chosen on this launch's command line goes to the running instance first.
-    bool handOverToRunningInstance(const QString &library = {}, const QString &musicFolder = {});
+    bool handOverToRunningInstance(const QString &library = {}, const QString &musicFolder = {},
+                                   const QString &servedFolder = {});
 
 signals:
     void reopenRequested();
     void libraryChosen(const QString &path);
     void musicFolderChosen(const QString &path);
+    void serveFolderRequested(const QString &path);
 
 private:
     bool askRunningInstanceToReopen(const QByteArray &choices);

@@ -8,6 +8,7 @@
 #include "LibraryPreferences.h"
 #include "LibraryMenu.h"
 #include "MainWindow.h"
+#include "MusicFolderService.h"
 #include "MusicLibrary.h"
 #include "MyController.h"
 #include "PellisorAppDelegate.h"
@@ -58,7 +59,7 @@ int main(int argc, char *argv[])
 
     // Decided before anything is shown or started: a second launch never touches the server's port.
     SingleInstance instance(SingleInstance::nameForCurrentUser(homePath));
-    if (instance.handOverToRunningInstance(options.library, options.musicFolder))
+    if (instance.handOverToRunningInstance(options.library, options.musicFolder, options.servedFolder))
         return 0;
     // A library asked for that cannot be served ends the launch, rather than serving another one unnoticed.
     if (QString error; !options.library.isEmpty() && !LibraryChoice(homePath).chooseLibrary(options.library, &error)) {
@@ -101,8 +102,28 @@ int main(int argc, char *argv[])
     QObject::connect(&instance, &SingleInstance::musicFolderChosen, libraryMenu, &LibraryMenu::chooseMusicFolder);
     library.setUserMusicFolder(libraryMenu->musicFolder());
     QObject::connect(libraryMenu, &LibraryMenu::musicFolderChosen, &library, &MusicLibrary::setUserMusicFolder);
+    // A folder served is scanned into a library of Pellisor's own, which it records as the chosen one; choosing any
+    // other library ends that.
+    MusicFolderService folderService(homePath, MusicFolderScan::libraryPath());
+    window.musicFolderPanel()->follow(&folderService);
+    QObject::connect(&folderService, &MusicFolderService::scanFinished, &window,
+                     [&window](const MusicFolderScan::Report &report) {
+                         if (report.written)
+                             window.refreshLibrary();
+                     });
+    QObject::connect(libraryMenu, &LibraryMenu::serveFolderRequested, &folderService, &MusicFolderService::serveFolder);
+    QObject::connect(libraryMenu, &LibraryMenu::rescanRequested, &folderService, &MusicFolderService::rescan);
+    QObject::connect(libraryMenu, &LibraryMenu::libraryReplaced, &folderService, &MusicFolderService::stopServing);
+    QObject::connect(&instance, &SingleInstance::serveFolderRequested, &folderService,
+                     &MusicFolderService::serveFolder);
     if (!options.musicFolder.isEmpty())
         libraryMenu->chooseMusicFolder(options.musicFolder);
+    if (!options.servedFolder.isEmpty())
+        folderService.serveFolder(options.servedFolder);
+    else if (!options.library.isEmpty())
+        folderService.stopServing();
+    else
+        folderService.start();
 
     std::unique_ptr<TrayIcon> tray;
     if (QSystemTrayIcon::isSystemTrayAvailable()) {

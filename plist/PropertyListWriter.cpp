@@ -63,6 +63,21 @@ void PropertyListWriter::writeString(const QString &text)
     m_xml.writeTextElement(QStringLiteral("string"), text);
 }
 
+void PropertyListWriter::writeInteger(qint64 value)
+{
+    m_xml.writeTextElement(QStringLiteral("integer"), QString::number(value));
+}
+
+void PropertyListWriter::writeBoolean(bool value)
+{
+    m_xml.writeEmptyElement(value ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
+void PropertyListWriter::writeDate(const QDateTime &value)
+{
+    m_xml.writeTextElement(QStringLiteral("date"), value.toUTC().toString(Qt::ISODate));
+}
+
 void PropertyListWriter::writeValue(const PlistValue &value)
 {
     switch (value.type()) {
@@ -86,13 +101,13 @@ void PropertyListWriter::writeValue(const PlistValue &value)
         writeString(value.toString());
         break;
     case PlistValue::Type::Integer:
-        m_xml.writeTextElement(QStringLiteral("integer"), QString::number(value.toInteger()));
+        writeInteger(value.toInteger());
         break;
     case PlistValue::Type::Real:
         m_xml.writeTextElement(QStringLiteral("real"), realText(value.toReal()));
         break;
     case PlistValue::Type::Boolean:
-        m_xml.writeEmptyElement(value.toBool() ? QStringLiteral("true") : QStringLiteral("false"));
+        writeBoolean(value.toBool());
         break;
     case PlistValue::Type::Date:
         // An unreadable date comes out empty, which no reader takes: the caller finds out by reading back.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QXmlStreamWriter>
 
@@ -20,6 +21,9 @@ public:
     void beginArray();
     void endArray();
     void writeString(const QString &text);
+    void writeInteger(qint64 value);
+    void writeBoolean(bool value);
+    void writeDate(const QDateTime &value); // to the second, in UTC
     // Any value, with everything it holds.
     void writeValue(const PlistValue &value);
 

@@ -44,6 +44,8 @@ void tst_CommandLine::endsAtOnce_data()
                                     << QByteArray("pellisor: Unknown option 'bogus'.\nUsage: pellisor [options]\n");
     QTest::addRow("library naming a folder") << QStringList{"--library", "/"} << 2 << QByteArray()
                                              << QByteArray("pellisor: / is a folder, not an iTunes library file.\n");
+    QTest::addRow("serving no folder") << QStringList{"--serve-folder", "/no/such"} << 2 << QByteArray()
+                                       << QByteArray("pellisor: There is no folder at /no/such.\n");
 }
 
 void tst_CommandLine::endsAtOnce()

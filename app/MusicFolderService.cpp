@@ -1,0 +1,132 @@
+#include "MusicFolderService.h"
+
+#include "LibraryChoice.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QThread>
+#include <QtConcurrent>
+
+namespace {
+
+Q_LOGGING_CATEGORY(folderLog, "pellisor.library", QtInfoMsg)
+
+const QString servedFolderKey = QStringLiteral("servedFolder");
+
+} // namespace
+
+MusicFolderService::MusicFolderService(QString homePath, QString libraryPath, QObject *parent)
+    : QObject(parent)
+    , m_homePath(std::move(homePath))
+    , m_libraryPath(std::move(libraryPath))
+    , m_settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("pellisor"), QStringLiteral("pellisor"))
+{
+    qRegisterMetaType<MusicFolderScan::Report>();
+    m_scanThreads.setMaxThreadCount(QThread::idealThreadCount());
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(settleMs);
+    m_poll.setInterval(pollMs);
+    connect(&m_settle, &QTimer::timeout, this, &MusicFolderService::rescan);
+    connect(&m_poll, &QTimer::timeout, this, &MusicFolderService::rescan);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_settle, qOverload<>(&QTimer::start));
+    connect(&m_scan, &QFutureWatcher<MusicFolderScan::Report>::finished, this,
+            &MusicFolderService::scanFinishedOnWorker);
+}
+
+MusicFolderService::~MusicFolderService()
+{
+    // The worker reports progress to this object: it must be done before this is gone.
+    m_scan.waitForFinished();
+}
+
+QString MusicFolderService::folder() const
+{
+    return m_settings.value(servedFolderKey).toString();
+}
+
+void MusicFolderService::start()
+{
+    if (folder().isEmpty())
+        return;
+    emit folderChanged(folder());
+    rescan();
+}
+
+void MusicFolderService::serveFolder(const QString &folder)
+{
+    if (const QString problem = LibraryChoice::musicFolderProblem(folder); !problem.isEmpty()) {
+        emit failed(problem);
+        return;
+    }
+    m_settings.setValue(servedFolderKey, QFileInfo(folder).absoluteFilePath());
+    m_settings.sync();
+    watch({});
+    emit folderChanged(this->folder());
+    rescan();
+}
+
+void MusicFolderService::rescan()
+{
+    const QString folder = this->folder();
+    if (folder.isEmpty())
+        return;
+    if (m_scan.isRunning()) {
+        m_rescanWanted = true;
+        return;
+    }
+    emit scanStarted();
+    m_scan.setFuture(QtConcurrent::run(&m_scanThreads, [this, folder, libraryPath = m_libraryPath] {
+        const auto progress = [this](int done, int total) {
+            QMetaObject::invokeMethod(this, [this, done, total] { emit scanProgress(done, total); },
+                                      Qt::QueuedConnection);
+        };
+        return MusicFolderScan::run(folder, libraryPath, progress, &m_scanThreads);
+    }));
+}
+
+void MusicFolderService::stopServing()
+{
+    if (folder().isEmpty())
+        return;
+    m_settings.remove(servedFolderKey);
+    m_settings.sync();
+    watch({});
+    emit folderChanged({});
+}
+
+void MusicFolderService::scanFinishedOnWorker()
+{
+    const MusicFolderScan::Report report = m_scan.result();
+    if (report.folder == folder()) { // not a folder given up while it was scanned
+        watch(report.folders);
+        if (!report.error.isEmpty())
+            m_poll.start(); // until the folder is back
+        else if (const qint64 age = QDateTime::currentSecsSinceEpoch() - report.newestModified;
+                 age >= 0 && age <= stillWritingSeconds) // never for a date in the future
+            m_settle.start();
+        MusicFolderScan::Report shown = report;
+        LibraryChoice choice(m_homePath);
+        QString error;
+        if (report.error.isEmpty() && choice.chosenLibrary() != m_libraryPath
+            && !choice.chooseLibrary(m_libraryPath, &error))
+            shown.error = error;
+        qCInfo(folderLog).noquote() << "scanned" << report.folder << report.songs << "songs," << report.tagsRead
+                                    << "tags read," << (report.written ? "library written" : "library unchanged")
+                                    << report.error;
+        emit scanFinished(shown);
+    }
+    if (std::exchange(m_rescanWanted, false))
+        rescan();
+}
+
+void MusicFolderService::watch(const QStringList &folders)
+{
+    if (!m_watcher.directories().isEmpty())
+        m_watcher.removePaths(m_watcher.directories());
+    const QStringList unwatched = folders.isEmpty() ? QStringList() : m_watcher.addPaths(folders);
+    if (unwatched.isEmpty())
+        m_poll.stop();
+    else if (!m_poll.isActive())
+        m_poll.start();
+}
