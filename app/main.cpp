@@ -8,6 +8,7 @@
 #include "LibraryPreferences.h"
 #include "LibraryMenu.h"
 #include "MainWindow.h"
+#include "MusicFolderPanel.h"
 #include "MusicFolderService.h"
 #include "MusicLibrary.h"
 #include "MyController.h"

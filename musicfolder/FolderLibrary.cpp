@@ -1,5 +1,6 @@
 #include "FolderLibrary.h"
 
+#include "DictionaryScan.h"
 #include "PropertyList.h"
 #include "PropertyListWriter.h"
 #include "SongLocation.h"
@@ -154,11 +155,12 @@ std::optional<FolderLibrary> FolderLibrary::read(const QString &path)
         QLatin1StringView("Bit Rate")};
     const PlistValue tracks = root.value(QLatin1StringView("Tracks"));
     library.tracks.reserve(tracks.count());
+    const DictionaryScan scan(tracks);
     QByteArray scratch;
     for (qsizetype i = 0; i < tracks.count(); ++i) {
         const PlistValue dictionary = tracks.valueAt(i);
-        const std::array<PlistValue, keys.size()> t = dictionary.values(keys);
-        const std::optional<QByteArray> trackPath = pathOfFileUrl(t[Location].utf8View(scratch));
+        const std::array<PlistValue, keys.size()> t = scan.values(i, tracks.count(), keys);
+        const std::optional<QByteArray> trackPath = pathOfFileUrl(DictionaryScan::utf8(t[Location], scratch));
         if (!trackPath)
             continue;
         Track track;
