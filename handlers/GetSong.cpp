@@ -13,8 +13,8 @@
 
 namespace {
 
-// Often enough for a bar to move smoothly; a write step is a megabyte, and reporting each one redrew the window
-// thousands of times a second and took a core from the download itself.
+// Often enough for a bar to move smoothly, rarely enough that redrawing it costs a download nothing: write steps
+// come thousands of times a second, and a redraw takes a core's worth of helper threads for a moment.
 constexpr std::chrono::milliseconds progressInterval{250};
 
 } // namespace
