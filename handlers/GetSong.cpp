@@ -14,7 +14,7 @@
 namespace {
 
 // Often enough for a bar to move smoothly, rarely enough that redrawing it costs a download nothing: write steps
-// come thousands of times a second, and a redraw takes a core's worth of helper threads for a moment.
+// come thousands of times a second, and redrawing the row costs about as much as the step that sent a megabyte.
 constexpr std::chrono::milliseconds progressInterval{250};
 
 } // namespace
