@@ -65,6 +65,7 @@ constexpr int ioTimeoutMs = 60000;
 constexpr auto wholeRunLimit = std::chrono::minutes(40);
 
 std::atomic<pid_t> g_serverPid{0};
+std::atomic<pid_t> g_nginxPid{0};
 
 double msSince(Clock::time_point start)
 {
@@ -104,9 +105,11 @@ std::string format(const char *fmt, ...)
 [[noreturn]] void fail(const std::string &why)
 {
     std::fprintf(stderr, "pellisor_perf: %s\n", why.c_str());
-    if (const pid_t pid = g_serverPid.load(); pid > 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
+    for (const pid_t pid : {g_serverPid.load(), g_nginxPid.load()}) {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
     }
     std::exit(1);
 }
@@ -673,12 +676,18 @@ public:
             ::_exit(127);
         }
         m_pid = pid;
+        g_nginxPid = pid;
         const Clock::time_point start = Clock::now();
-        for (int fd; (fd = connectLoopback(m_port)) < 0; std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
-            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid || msSince(start) > 10000) {
-                m_pid = 0;
-                fail("nginx did not start (see " + d + "/error.log)");
+        for (;;) {
+            if (const int fd = connectLoopback(m_port); fd >= 0) {
+                ::close(fd);
+                break;
             }
+            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
+                g_nginxPid = 0;
+            if (g_nginxPid == 0 || msSince(start) > 10000)
+                fail("nginx did not start (see " + d + "/error.log)");
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     }
     ~NginxServer()
@@ -686,6 +695,7 @@ public:
         if (m_pid > 0) {
             ::kill(m_pid, SIGTERM);
             ::waitpid(m_pid, nullptr, 0);
+            g_nginxPid = 0;
         }
         std::error_code error;
         fs::remove_all(m_folder, error);
