@@ -74,9 +74,10 @@ soak: build
 	@$(CXX) -std=c++20 -O2 -Wall -Wextra -pthread bench/soak.cpp -o $(BUILD_DIR)/soak
 	@$(BUILD_DIR)/soak $(BUILD_DIR)/pellisor
 
-# Performance: micro-benchmarks and the real executable under load (build-bench/), one table of targets and figures.
+# Performance: micro-benchmarks and the real executable under load (build-bench/), one table of targets and figures;
+# downloads are measured beside nginx, run by the driver as a process of its own.
 bench:
-	@scripts/install-deps wrk gnuplot-nox libbenchmark-dev
+	@scripts/install-deps wrk gnuplot-nox libbenchmark-dev nginx-light
 	@bench/run-bench
 
 # The window and the address alert drawn on a virtual X display, copied to docs/screenshots/ for the README.

@@ -22,6 +22,7 @@ signals:
     // `reason` is the reason the handset was given.
     void songListFailed(const QString &peer, const QString &reason);
     void downloadStarted(quint64 id, const QString &peer, const QString &fileName, qint64 totalBytes);
+    // A few times a second at most, and once more with the final figure right before downloadFinished().
     void downloadProgress(quint64 id, qint64 sentBytes);
     // `complete` is false when the connection ended before the whole file had gone out.
     void downloadFinished(quint64 id, bool complete);

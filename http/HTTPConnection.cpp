@@ -77,7 +77,6 @@ void HTTPConnection::sendFile(std::unique_ptr<QFile> file, qint64 length)
         return;
     m_file = std::move(file);
     m_fileRemaining = length;
-    m_fileLength = length;
     writeQueued();
 }
 
@@ -187,7 +186,6 @@ bool HTTPConnection::writeFile(qint64 &budget)
     }
     if (m_fileRemaining == 0)
         m_file.reset();
-    emit fileProgress(m_fileLength - m_fileRemaining);
     return true;
 }
 

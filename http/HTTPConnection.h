@@ -51,8 +51,6 @@ signals:
     // The peer has ended its sending side; it may still read.
     void endOfStream();
     void closed();
-    // How much of the file given to sendFile() has gone out so far.
-    void fileProgress(qint64 sentBytes);
 
 private:
     void readAvailable();
@@ -78,5 +76,4 @@ private:
     qsizetype m_bufferOffset = 0;
     std::unique_ptr<QFile> m_file;
     qint64 m_fileRemaining = 0;
-    qint64 m_fileLength = 0;
 };

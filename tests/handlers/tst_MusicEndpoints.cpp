@@ -1,5 +1,6 @@
 // The song list and the song download over loopback, against a library in a home folder of the test's own.
 
+#include "EndpointActivity.h"
 #include "EndpointContext.h"
 #include "HTTPServer.h"
 #include "LibraryWriter.h"
@@ -7,6 +8,8 @@
 #include "LoopbackServer.h"
 #include "MusicLibrary.h"
 
+#include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThreadPool>
@@ -43,7 +46,8 @@ class tst_MusicEndpoints : public QObject
     QTemporaryDir m_home;
     QThreadPool m_workers;
     MusicLibrary m_library{m_home.path(), m_workers};
-    const EndpointContext m_endpoints{&m_library};
+    EndpointActivity m_activity;
+    const EndpointContext m_endpoints{&m_library, &m_activity};
     HTTPServer m_server{loopbackOptions()};
 
 private slots:
@@ -160,6 +164,43 @@ private slots:
         const QByteArray outside = "/C:/Users/Ana/Music/iTunes/Music/Band/song.mp3";
         QCOMPARE(get("/getSong?xx=8"), failed("the song '" + outside + "': An unexpected error occurred sending song: "
                                               + outside));
+    }
+
+    // Progress of a download many write steps long reaches the window a few times a second at most, and the last
+    // figure (what did go out) always arrives, right before the end.
+    void downloadProgressIsSampled_data()
+    {
+        QTest::addColumn<bool>("whole");
+        QTest::newRow("whole") << true;
+        QTest::newRow("cut short by the handset") << false;
+    }
+    void downloadProgressIsSampled()
+    {
+        QFETCH(bool, whole);
+        const QByteArray song = patternBytes(16 << 20);
+        QVERIFY(!writeOneSongLibrary(m_home.path(), song).isEmpty());
+        QVERIFY(get("/getSongList").startsWith("HTTP/1.1 200 OK"));
+        QSignalSpy progress(&m_activity, &EndpointActivity::downloadProgress);
+        QSignalSpy finished(&m_activity, &EndpointActivity::downloadFinished);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        {
+            LoopbackClient client(m_server.serverPort(), 64 * 1024); // many small write steps
+            QVERIFY(client.send("GET /getSong?xx=7 HTTP/1.1\r\n\r\n"));
+            QCOMPARE(client.readToEnd(10000, whole ? -1 : 1 << 20), whole);
+            if (whole)
+                QCOMPARE(client.body(), song);
+            else
+                client.reset();
+        }
+        QTRY_COMPARE(finished.size(), 1);
+        const int mostReports = 1 + int(elapsed.elapsed() / 250); // four a second, and the last
+        QVERIFY2(progress.size() <= mostReports, qPrintable(QString::number(progress.size())));
+        QVERIFY(!progress.isEmpty());
+        const qint64 last = progress.constLast().at(1).toLongLong();
+        QCOMPARE(last == song.size(), whole);
+        QVERIFY(last > 0);
+        QCOMPARE(finished.constFirst().at(1).toBool(), whole);
     }
 };
 
