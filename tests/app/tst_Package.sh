@@ -1,5 +1,6 @@
 #!/bin/sh
-# The Debian package that `make package` builds: built afresh into a scratch folder, then read and unpacked.
+# The Debian package that `make package` builds: built afresh into a scratch folder, then read, unpacked, and put
+# to the validators Debian and the desktops use (lintian, desktop-file-validate, appstreamcli).
 # Usage: tst_Package.sh <cpack> <build folder>
 set -eu
 cpack=$1
@@ -20,12 +21,23 @@ done
 
 dpkg-deb --extract "$deb" "$scratch/root"
 listed=$(dpkg-deb --contents "$deb")
+metainfo=share/metainfo/org.example.pellisor.metainfo.xml
 for file in bin/pellisor share/applications/pellisor.desktop share/icons/hicolor/scalable/apps/pellisor.svg \
-    share/icons/hicolor/256x256/apps/pellisor.png share/man/man1/pellisor.1.gz share/doc/pellisor/changelog.gz; do
+    share/icons/hicolor/256x256/apps/pellisor.png share/man/man1/pellisor.1.gz share/doc/pellisor/changelog.gz \
+    share/doc/pellisor/copyright $metainfo; do
     file=usr/$file
     echo "$listed" | grep -q " \./$file\$" || fail "not listed: $file"
     [ -s "$scratch/root/$file" ] || fail "not unpacked: $file"
 done
 "$scratch/root/usr/bin/pellisor" --version | grep -q '^pellisor [0-9]' || fail "the unpacked program does not run"
 gzip -dc "$scratch/root/usr/share/man/man1/pellisor.1.gz" | grep -q '^\.SH OPTIONS' || fail "the manual has no OPTIONS"
+file "$scratch/root/usr/bin/pellisor" | grep -q ', stripped' || fail "the program is not stripped"
+
+desktop-file-validate "$scratch/root/usr/share/applications/pellisor.desktop" >"$scratch/log" 2>&1 &&
+    ! grep -q . "$scratch/log" || { cat "$scratch/log"; fail "desktop-file-validate"; }
+appstreamcli validate --no-net --pedantic "$scratch/root/usr/$metainfo" >"$scratch/log" 2>&1 ||
+    { cat "$scratch/log"; fail "appstreamcli validate"; }
+# Pedantic findings too, but for those the README explains.
+lintian --pedantic --fail-on error,warning,info,pedantic --suppress-tags-from-file "$(dirname "$0")/lintian-explained" \
+    "$deb" >"$scratch/log" 2>&1 || { cat "$scratch/log"; fail lintian; }
 echo "PASS: $deb"
