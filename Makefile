@@ -32,7 +32,7 @@ package: build
 	@cmake --build $(BUILD_DIR) --target package
 
 # A minimal Debian 12 (debootstrap), git and make only, this repository's HEAD cloned into it, the README's two
-# commands run in it: proves that scripts/install-deps misses nothing. Root, the network and most of an hour.
+# commands run in it: proves that scripts/install-deps misses nothing. Root, the network and half an hour.
 fresh-check:
 	@scripts/fresh-check
 
