@@ -26,6 +26,19 @@ std::optional<QString> execValue(const QString &program)
     return u'"' + quoted + u'"';
 }
 
+// An installed Pellisor is started by name, as its menu entry starts it; only a copy that PATH does not lead to, such
+// as a build folder's, is started by its path.
+bool isInstalled(const QString &program)
+{
+    const QString canonical = QFileInfo(program).canonicalFilePath();
+    if (canonical.isEmpty())
+        return false;
+    if (canonical == QFileInfo(QStringLiteral("/usr/bin/pellisor")).canonicalFilePath())
+        return true;
+    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("pellisor"));
+    return !onPath.isEmpty() && QFileInfo(onPath).canonicalFilePath() == canonical;
+}
+
 } // namespace
 
 namespace Autostart {
@@ -50,7 +63,7 @@ bool setEnabled(bool enabled, const QString &program, QString *error)
         *error = QStringLiteral("%1 could not be removed.").arg(path);
         return false;
     }
-    const std::optional<QString> exec = execValue(program);
+    const std::optional<QString> exec = isInstalled(program) ? QStringLiteral("pellisor") : execValue(program);
     if (!exec) {
         *error = QStringLiteral("Pellisor's own path, %1, cannot be written in an autostart entry.").arg(program);
         return false;

@@ -8,7 +8,8 @@ namespace Autostart {
 
 QString entryPath();
 bool isEnabled();
-// Writes an entry that starts `program`, or removes it. False with the reason in `error`.
+// Writes an entry that starts `program` (by name when it is the pellisor found on PATH), or removes it. False with
+// the reason in `error`.
 bool setEnabled(bool enabled, const QString &program, QString *error);
 
 } // namespace Autostart

@@ -2,6 +2,7 @@
 #include "CommandLine.h"
 #include "EndpointActivity.h"
 #include "EndpointContext.h"
+#include "HeadlessPlatform.h"
 #include "HeapReturn.h"
 #include "HTTPServer.h"
 #include "LibraryChoice.h"
@@ -45,9 +46,7 @@ int main(int argc, char *argv[])
         QLoggingCategory::setFilterRules(QStringLiteral("pellisor.*=true"));
 
     // Without a desktop the server still runs: Qt draws the window off screen.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
-        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    HeadlessPlatform::prepare();
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pellisor"));
@@ -143,7 +142,8 @@ int main(int argc, char *argv[])
     // Laid out first: until then the window has no size of its own to centre.
     window.adjustSize();
     centreOnScreen(window);
-    window.show();
+    if (!HeadlessPlatform::isOffscreen())
+        window.show();
     QTimer::singleShot(0, &delegate, &PellisorAppDelegate::applicationDidFinishLaunching);
     return application.exec();
 }

@@ -17,6 +17,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PELLISOR_HOMEPAGE}")
+# Stripped as Debian's own packages are (app/CMakeLists.txt also drops the sections dh_strip drops).
 set(CPACK_STRIP_FILES ON)
 
 # Every Debian package carries a change log, compressed like the manual.
@@ -25,6 +27,7 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
     COMMAND ${GZIP_COMMAND} -9 -n -c ${CMAKE_BINARY_DIR}/doc/changelog > ${CMAKE_BINARY_DIR}/changelog.gz
     DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog)
 add_custom_target(pellisor_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
-install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/pellisor COMPONENT pellisor)
+install(FILES ${CMAKE_BINARY_DIR}/changelog.gz ${CMAKE_CURRENT_LIST_DIR}/copyright
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/pellisor COMPONENT pellisor)
 
 include(CPack)
