@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The two commands a new user needs: `make run` and `make test`. Both install what is missing first.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)

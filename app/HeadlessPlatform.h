@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Without a desktop (no DISPLAY, no WAYLAND_DISPLAY) Pellisor serves all the same, its window off screen. What a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Micro-benchmarks of a song list's two halves on a generated 10,000-track library in which no playlist names the
 // handset, so every playable track is listed: parsing the library file, and building the body from the parse.
 //

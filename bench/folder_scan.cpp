@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A music folder's scan, timed beside its floors in the same run: 10,000 tagged MP3 files made once, then the
 // walk alone, TagLib alone, the first scan, a rescan with nothing changed, its memory, and how soon a file added
 // is in the library through the watcher. Usage: folder_scan [--files N] [DATA_DIR]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End-to-end performance of the real executable over loopback, each figure next to a floor or anchor measured in
 // the same run on the same machine:
 //

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Song-list latency and memory against library size, from pellisor_perf --plot-data; the first list after a start
 # and two lists sent together, when the run took them, as points at 100,000 tracks.
 #   gnuplot -e "data='FILE'; out='docs/performance.png'" bench/performance.gp

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times PropertyList on an iTunes library the way the song list uses it: parse, then read a few fields of every
 // track. Prints the median of several runs next to the floor of reading the file and counting '<'.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Soak: the real executable under 50 concurrent loopback clients and 20,000 mixed requests (song lists, downloads,
 // "/hello", unknown tracks and paths, bytes that are not HTTP, downloads abandoned half way), while 1,000 more
 // connections say nothing until the server's header time limit closes them without a word. Every answer is checked

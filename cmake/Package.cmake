@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # `make package`: a Debian package of the application, pellisor_<version>_<arch>.deb, with the Qt 6 runtime
 # packages it links as dependencies (found by dpkg-shlibdeps).
 include(GNUInstallDirs)

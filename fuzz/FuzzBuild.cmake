@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The sanitizer build (the "asan" preset, build-asan/): the whole project and its tests compiled by clang with the
 # address and undefined-behaviour sanitizers and libFuzzer's coverage hooks, plus the fuzz targets in this folder. One
 # tree serves the sanitizer suite, the corpus replay and the fuzzing, so `make test` builds the instrumented code once.

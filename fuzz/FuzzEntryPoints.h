@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What each fuzz target does with one input. Shared by the libFuzzer executables and by the corpus replay test

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Which tracks a handset is given. Plain C++, so that the library generator and the soak test, which link no Qt,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Tells ThreadSanitizer of a hand-over between threads that goes through a lock it cannot see: Qt's own mutexes and

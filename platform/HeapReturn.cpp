@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "HeapReturn.h"
 
 #if defined(__GLIBC__) && !defined(PELLISOR_PORTABLE_IO)

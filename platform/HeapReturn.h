@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Makes the heap give large freed blocks back to the system at once. Each song list allocates tens of megabytes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Lowers the scheduling priority of the calling thread alone (on Linux, its nice value), so that the event loop's

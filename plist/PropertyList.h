@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The property-list reader: XML ("plist 1.0", as iTunes writes its library) and binary ("bplist00", as in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // XML at the level of characters, for the in-place property-list reader: white space, tag names compared a word at

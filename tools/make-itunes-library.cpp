@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes an "iTunes Music Library.xml" shaped like the ones iTunes writes on macOS, deterministically from its
 // arguments, for tests, benchmarks and the demo's sample home.
 //

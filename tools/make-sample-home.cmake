@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Run at build time with -DGENERATOR=<make-itunes-library> -DHOME_DIR=<sample home>: makes one short tone per demo
 # track with sox, then the iTunes library that points at them.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The entry that starts Pellisor at login: by name once installed, by its quoted path from a build folder, and in
 // either case an entry that the desktop's own validator accepts.
 

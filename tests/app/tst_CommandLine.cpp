@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real executable's command line: what ends at once, and a library chosen by each launch.
 
 #include "LibraryPreferences.h"

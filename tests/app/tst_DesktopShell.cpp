@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shell in process: the address report the user reads off to the handset, what the window's panels say of the
 // library and the handsets, a second launch asking the first to reopen. tst_PellisorBinary drives the real executable.
 

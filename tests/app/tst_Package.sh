@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package that `make package` builds: built afresh into a scratch folder, then read, unpacked, and put
 # to the validators Debian and the desktops use (lintian, desktop-file-validate, appstreamcli).
 # Usage: tst_Package.sh <cpack> <build folder> [unfortified]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real executable, launched as a user launches it, in a home of its own, and talked to with curl as a handset
 // talks to it. One process after another: each slot goes on from where the one before left the running instance.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Screenshots of the window and the address alert, as the README shows them (`make screenshots`): the real executable
 // serving the sample library on a virtual X display, driven with xdotool, after a handset's list and song. Slow and
 // needs Xvfb, so `make test` leaves it out.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # An ordinary run without a desktop session, as a server or `make run` over ssh has it: starting, a song list and
 # downloads print nothing on standard error.
 # Usage: tst_QuietRun.sh <pellisor> <sample home>

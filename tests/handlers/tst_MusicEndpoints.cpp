@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The song list and the song download over loopback, against a library in a home folder of the test's own.
 
 #include "EndpointActivity.h"

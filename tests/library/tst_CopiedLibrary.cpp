@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where a song of a library copied from another computer is looked for, and where never.
 
 #include "CopiedLibrary.h"

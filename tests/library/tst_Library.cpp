@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding the library, and the song list made from it.
 
 #include "LibraryLocator.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which library is served, and a preference file that stands in the way of recording it.
 
 #include "LibraryChoice.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Choosing a library writes the iTunes preference as iTunes would; undoing it leaves iTunes's own entries.
 
 #include "LibraryPreferences.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the window says of the library: read or why not, its songs, and which of their files are missing.
 
 #include "LibrarySurvey.h"

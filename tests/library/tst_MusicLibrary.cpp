@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Song lists made on workers: the event loop answers while a list waits for its worker, requests that wait share a
 // list, the index follows the list requested last, and a client, or the whole server, may go while a list is being
 // made.

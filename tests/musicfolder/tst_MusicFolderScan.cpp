@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A music folder made into a library: file URLs, the IDs a rescan keeps, the playlists it reads.
 
 #include "FolderLibrary.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A folder of real songs, tagged by another program than the one that reads them, served by the real executable
 // through --serve-folder in a home of its own, and talked to with curl as a handset talks to it.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A download and what can happen during it: the peer half-closes, reads slowly, stops reading or resets; the song
 // file is cut short or removed; the server stops. Whatever happens, only the song's own bytes follow the head, a
 // stream that ends short ends by the connection being cut (never as if whole), and the server goes on serving.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Writes property lists for tests: iTunes libraries in the XML shape iTunes gives them, and binary lists object by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A plain blocking-connect, non-blocking-read TCP client for tests that talk to a server running in the same
