@@ -31,6 +31,7 @@ MusicFolderService::MusicFolderService(QString homePath, QString libraryPath, QO
     connect(&m_settle, &QTimer::timeout, this, &MusicFolderService::rescan);
     connect(&m_poll, &QTimer::timeout, this, &MusicFolderService::rescan);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_settle, qOverload<>(&QTimer::start));
+    connect(&m_watcher, &QFileSystemWatcher::fileChanged, &m_settle, qOverload<>(&QTimer::start));
     connect(&m_scan, &QFutureWatcher<MusicFolderScan::Report>::finished, this,
             &MusicFolderService::scanFinishedOnWorker);
 }
@@ -100,7 +101,7 @@ void MusicFolderService::scanFinishedOnWorker()
 {
     const MusicFolderScan::Report report = m_scan.result();
     if (report.folder == folder()) { // not a folder given up while it was scanned
-        watch(report.folders);
+        watch(report.folders + report.playlistFiles);
         if (!report.error.isEmpty())
             m_poll.start(); // until the folder is back
         else if (const qint64 age = QDateTime::currentSecsSinceEpoch() - report.newestModified;
@@ -121,11 +122,11 @@ void MusicFolderService::scanFinishedOnWorker()
         rescan();
 }
 
-void MusicFolderService::watch(const QStringList &folders)
+void MusicFolderService::watch(const QStringList &paths)
 {
-    if (!m_watcher.directories().isEmpty())
-        m_watcher.removePaths(m_watcher.directories());
-    const QStringList unwatched = folders.isEmpty() ? QStringList() : m_watcher.addPaths(folders);
+    if (const QStringList watched = m_watcher.directories() + m_watcher.files(); !watched.isEmpty())
+        m_watcher.removePaths(watched);
+    const QStringList unwatched = paths.isEmpty() ? QStringList() : m_watcher.addPaths(paths);
     if (unwatched.isEmpty())
         m_poll.stop();
     else if (!m_poll.isActive())

@@ -46,7 +46,7 @@ signals:
 
 private:
     void scanFinishedOnWorker();
-    void watch(const QStringList &folders);
+    void watch(const QStringList &paths);
 
     const QString m_homePath;
     const QString m_libraryPath;

@@ -130,6 +130,7 @@ MusicFolderScan::Report MusicFolderScan::run(const QString &folder, const QStrin
             ++report.untagged;
     }
     for (const FolderWalk::File &file : std::as_const(walk.playlists)) {
+        report.playlistFiles.append(QString::fromUtf8(file.path));
         FolderLibrary::Playlist playlist{M3uPlaylist::name(file.path), {}};
         for (const QByteArray &entry : M3uPlaylist::entries(file.path, walk.root)) {
             if (const int id = idOfPath.value(entry))

@@ -29,6 +29,8 @@ public:
         bool written = false;
         qint64 newestModified = 0; // seconds since the epoch: a file still being written is scanned again
         QStringList folders; // every folder the scan entered, for watching
+        // The playlists, watched too: a playlist edited in place changes no folder.
+        QStringList playlistFiles;
     };
 
     // Called now and then from any thread with the files whose tags are read so far, and how many are to be read.

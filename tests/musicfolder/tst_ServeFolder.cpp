@@ -155,6 +155,13 @@ void tst_ServeFolder::writesALibraryOtherReadersAccept()
 
 void tst_ServeFolder::followsChangesWithoutARestart()
 {
+    // Edited in place, as an editor that does not replace the file writes it: no folder changes.
+    QFile playlist(m_folder + "/PlayBook.m3u");
+    QVERIFY(playlist.open(QIODevice::Append));
+    playlist.write(QStringLiteral("Ünïcode & #1 + 100%.wav\r\n").toUtf8());
+    playlist.close();
+    QTRY_COMPARE_WITH_TIMEOUT(songs(curl("/getSongList")).size(), 3, 5000);
+
     QVERIFY(QFile::remove(m_folder + "/PlayBook.m3u"));
     makeSong("Later/new song.mp3", "t = mutagen.easyid3.EasyID3()\nt['title'] = 'Added Later'\nt.save(path)\n");
     QMap<QString, QString> ids;
