@@ -7,10 +7,9 @@
 #include "LibraryMenu.h"
 #include "LibraryPanel.h"
 #include "MusicFolderPanel.h"
-#include "LibrarySurvey.h"
+#include "LibraryStatusReader.h"
 #include "PanelStyle.h"
 #include "ServerPanel.h"
-#include "ThreadPriority.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,7 +20,6 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
 namespace {
 
@@ -59,7 +57,11 @@ MainWindow::MainWindow(HTTPServer *server, const QString &homePath, HostAddressS
     connect(m_libraryPanel, &LibraryPanel::chooseMusicFolderRequested, m_libraryMenu,
             &LibraryMenu::openMusicFolderDialog);
     connect(m_libraryPanel, &LibraryPanel::moveAsideRequested, m_libraryMenu, &LibraryMenu::moveAsideAndChoose);
-    connect(&m_libraryRead, &QFutureWatcherBase::finished, this, &MainWindow::libraryRead);
+    m_libraryStatus = new LibraryStatusReader(homePath, [menu = m_libraryMenu] { return menu->musicFolder(); }, this);
+    connect(m_libraryStatus, &LibraryStatusReader::statusRead, this, [this](const LibraryStatus &status) {
+        m_libraryPanel->showLibrary(status);
+        emit libraryShown(status);
+    });
     // The window takes the size its content asks for, also when a longer line or another download needs a row.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     centralWidget()->installEventFilter(this);
@@ -68,42 +70,9 @@ MainWindow::MainWindow(HTTPServer *server, const QString &homePath, HostAddressS
     refreshLibrary();
 }
 
-MainWindow::~MainWindow()
-{
-    // What is left of a read is the worker's own; it stops soon and its result is dropped.
-    m_libraryRead.cancel();
-}
-
 void MainWindow::refreshLibrary()
 {
-    if (m_libraryRead.isRunning()) {
-        m_readAgain = true;
-        return;
-    }
-    m_readAgain = false;
-    const auto read = [homePath = m_homePath, musicFolder = m_libraryMenu->musicFolder(),
-                       previous = m_library](QPromise<LibraryStatus> &promise) {
-        // As for song lists: the event loop must never wait for a core while a library is read.
-        lowerCurrentThreadPriority();
-        promise.addResult(LibrarySurvey::read(homePath, musicFolder, previous, [&promise] {
-            return promise.isCanceled();
-        }));
-    };
-    m_libraryRead.setFuture(QtConcurrent::run(read));
-}
-
-void MainWindow::libraryRead()
-{
-    // A read that began before the latest change says nothing true: only the one after it is shown.
-    if (m_readAgain) {
-        refreshLibrary();
-        return;
-    }
-    if (m_libraryRead.future().resultCount() == 0)
-        return;
-    m_library = m_libraryRead.result();
-    m_libraryPanel->showLibrary(m_library);
-    emit libraryShown(m_library);
+    m_libraryStatus->refresh();
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)

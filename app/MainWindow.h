@@ -5,20 +5,20 @@
 #include "LibraryStatus.h"
 #include "MyController.h"
 
-#include <QFutureWatcher>
 #include <QMainWindow>
 
 class ActivityPanel;
 class HTTPServer;
 class LibraryMenu;
 class LibraryPanel;
+class LibraryStatusReader;
 class MusicFolderPanel;
 class QLabel;
 class ServerPanel;
 
 // The application's one window: what the server is doing, the addresses to type into the handset, the library
-// served and what handsets are doing, and a button for the address report. The library is read for it on a worker
-// (refreshLibrary()); the handsets' activity arrives through its slots. Closing it only hides it; the application
+// served and what handsets are doing, and a button for the address report. What it says of the library comes from
+// libraryStatusReader(); the handsets' activity arrives through its slots. Closing it only hides it; the application
 // keeps running.
 class MainWindow : public QMainWindow
 {
@@ -29,12 +29,12 @@ public:
     // is looked for from `homePath`.
     MainWindow(HTTPServer *server, const QString &homePath, HostAddressSource addresses = HostAddressSource::system(),
                QWidget *parent = nullptr);
-    ~MainWindow() override;
 
     QString statusText() const;
     // The library items of the File menu; their outcome shows in the window.
     LibraryMenu *libraryMenu() const { return m_libraryMenu; }
     MusicFolderPanel *musicFolderPanel() const { return m_musicFolderPanel; }
+    LibraryStatusReader *libraryStatusReader() const { return m_libraryStatus; }
 
 signals:
     void addressReportRequested();
@@ -42,7 +42,7 @@ signals:
     void libraryShown(const LibraryStatus &status);
 
 public slots:
-    // Reads the library again on a worker, now or, if a read is under way, once it is done.
+    // Reads the library again on a worker.
     void refreshLibrary();
     void showSongList(const QString &peer, qsizetype songs, qint64 msecs);
     void showSongListFailure(const QString &peer, const QString &reason);
@@ -58,7 +58,6 @@ private:
     void createMenus(const QString &homePath);
     void fitHeightToContent();
     QWidget *createContent(HTTPServer *server, HostAddressSource addresses);
-    void libraryRead();
 
     const QString m_homePath;
     LibraryMenu *m_libraryMenu = nullptr;
@@ -67,7 +66,5 @@ private:
     LibraryPanel *m_libraryPanel = nullptr;
     MusicFolderPanel *m_musicFolderPanel = nullptr;
     ActivityPanel *m_activityPanel = nullptr;
-    QFutureWatcher<LibraryStatus> m_libraryRead;
-    bool m_readAgain = false;
-    LibraryStatus m_library;
+    LibraryStatusReader *m_libraryStatus = nullptr;
 };

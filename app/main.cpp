@@ -9,6 +9,7 @@
 #include "LibraryChoice.h"
 #include "LibraryPreferences.h"
 #include "LibraryMenu.h"
+#include "LibraryStatusReader.h"
 #include "MainWindow.h"
 #include "MusicFolderPanel.h"
 #include "MusicFolderService.h"
@@ -84,8 +85,10 @@ int main(int argc, char *argv[])
     PellisorAppDelegate delegate(server);
     MainWindow window(server, homePath);
     delegate.setWindow(&window);
-    // The window reads the library again after each list, in case it changed; and shows what handsets do.
-    QObject::connect(&library, &MusicLibrary::songListMade, &window, &MainWindow::refreshLibrary);
+    // The window learns from each list what the library holds now, and shows what handsets do.
+    LibraryStatusReader *libraryStatus = window.libraryStatusReader();
+    QObject::connect(&library, &MusicLibrary::songListReading, libraryStatus, &LibraryStatusReader::songListReading);
+    QObject::connect(&library, &MusicLibrary::songListMade, libraryStatus, &LibraryStatusReader::songListMade);
     QObject::connect(&activity, &EndpointActivity::songListSent, &window, &MainWindow::showSongList);
     QObject::connect(&activity, &EndpointActivity::songListFailed, &window, &MainWindow::showSongListFailure);
     QObject::connect(&activity, &EndpointActivity::downloadRefused, &window, &MainWindow::showRefusal);

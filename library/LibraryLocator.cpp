@@ -23,14 +23,14 @@ QString LibraryLocator::libraryPath(const QString &homePath)
     return path;
 }
 
-PropertyList LibraryLocator::getSongDictionary(const QString &homePath)
+PropertyList LibraryLocator::getSongDictionary(const QString &homePath, const std::atomic<bool> *stop)
 {
     const QString path = libraryPath(homePath);
     if (path.isEmpty() || !QFileInfo::exists(path))
         throw LibraryError(notFoundReason);
     QElapsedTimer timer;
     timer.start();
-    std::optional<PropertyList> library = PropertyList::readFile(path);
+    std::optional<PropertyList> library = PropertyList::readFile(path, stop);
     if (!library)
         throw LibraryError(QStringLiteral("Unable to load iTunes Library XML file. (%1)").arg(path));
     qCInfo(lcLibrary, "read %s: %lld tracks in %lld ms", qUtf8Printable(path),

@@ -15,6 +15,6 @@ public:
     // The library file's path, with a leading "~" replaced by the home folder.
     static QString libraryPath(const QString &homePath);
 
-    // The library, or LibraryError with the reason the handset is told.
-    static PropertyList getSongDictionary(const QString &homePath);
+    // The library, or LibraryError with the reason the handset is told (also once `stop` turns true mid-read).
+    static PropertyList getSongDictionary(const QString &homePath, const std::atomic<bool> *stop = nullptr);
 };

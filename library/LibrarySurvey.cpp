@@ -103,18 +103,43 @@ private:
 
 // The songs among `ids` whose files cannot be found here, after the copied-library remap.
 qsizetype countMissing(const TrackIndex &songs, std::span<const qint32> ids, SongFinder finder,
-                       const std::function<bool()> &stopRequested, bool *stopped)
+                       const std::atomic<bool> *stop)
 {
     qsizetype missing = 0;
     for (size_t i = 0; i < ids.size(); ++i) {
-        if (i % stopCheckInterval == 0 && stopRequested && stopRequested()) {
-            *stopped = true;
+        if (i % stopCheckInterval == 0 && stop && stop->load(std::memory_order_relaxed))
             break;
-        }
         if (!finder.isFound(songs.location(ids[i])))
             ++missing;
     }
     return missing;
+}
+
+bool readFromTheSameFile(const LibraryStatus &previous, const LibraryStatus &status)
+{
+    return previous.state == LibraryStatus::State::Read && previous.path == status.path
+        && previous.fileSize == status.fileSize && previous.fileModified == status.fileModified
+        && previous.userMusicFolder == status.userMusicFolder;
+}
+
+// Fills in the songs of `status` from `songs`, looking for their files in two halves at once, the second on a
+// worker of its own (or here, if none is free).
+void countSongs(LibraryStatus &status, const TrackIndex &songs, const QString &musicFolder,
+                const std::atomic<bool> *stop)
+{
+    QElapsedTimer timer;
+    timer.start();
+    status.state = LibraryStatus::State::Read;
+    status.songs = songs.size();
+    const QList<qint32> ids = songs.ids();
+    const std::span<const qint32> all(ids.constData(), size_t(ids.size()));
+    const std::span<const qint32> first = all.first(all.size() / 2), second = all.subspan(all.size() / 2);
+    const SongFinder finder(musicFolder, status.path, status.userMusicFolder);
+    QFuture<qsizetype> secondHalf = QtConcurrent::run([&] { return countMissing(songs, second, finder, stop); });
+    status.missingFiles = countMissing(songs, first, finder, stop);
+    status.missingFiles += secondHalf.result();
+    qCInfo(lcLibrary, "looked over %s: %lld songs, %lld files not found, in %lld ms", qUtf8Printable(status.path),
+           qlonglong(status.songs), qlonglong(status.missingFiles), qlonglong(timer.elapsed()));
 }
 
 } // namespace
@@ -122,7 +147,7 @@ qsizetype countMissing(const TrackIndex &songs, std::span<const qint32> ids, Son
 namespace LibrarySurvey {
 
 LibraryStatus read(const QString &homePath, const QString &userMusicFolder, const LibraryStatus &previous,
-                   const std::function<bool()> &stopRequested)
+                   const std::atomic<bool> *stop)
 {
     LibraryStatus status;
     status.path = LibraryLocator::libraryPath(homePath);
@@ -139,44 +164,43 @@ LibraryStatus read(const QString &homePath, const QString &userMusicFolder, cons
     }
     status.fileSize = file.size();
     status.fileModified = file.lastModified();
-    if (previous.state == LibraryStatus::State::Read && previous.path == status.path
-        && previous.fileSize == status.fileSize && previous.fileModified == status.fileModified
-        && previous.userMusicFolder == userMusicFolder) {
+    if (readFromTheSameFile(previous, status)) {
         LibraryStatus same = previous;
         same.readAt = status.readAt;
         return same;
     }
 
-    QElapsedTimer timer;
-    timer.start();
-    const std::optional<PropertyList> library = PropertyList::readFile(status.path);
+    const std::optional<PropertyList> library = PropertyList::readFile(status.path, stop);
     if (!library || !library->root().isDictionary()) {
         status.state = LibraryStatus::State::Unreadable;
         return status;
     }
-    status.state = LibraryStatus::State::Read;
     const PlistValue root = library->root();
     status.tracks = root.value(QLatin1StringView("Tracks")).count();
     TrackIndex songs;
     SongListBuilder::build(root, QString(), songs);
-    status.songs = songs.size();
+    countSongs(status, songs, root.value(QLatin1StringView("Music Folder")).toString(), stop);
+    return status;
+}
 
-    // In two halves at once, the second on a worker of its own (or here, if none is free).
-    const QString musicFolder = root.value(QLatin1StringView("Music Folder")).toString();
-    const QList<qint32> ids = songs.ids();
-    const std::span<const qint32> all(ids.constData(), size_t(ids.size()));
-    const std::span<const qint32> first = all.first(all.size() / 2), second = all.subspan(all.size() / 2);
-    const SongFinder finder(musicFolder, status.path, userMusicFolder);
-    bool stopped = false, secondStopped = false;
-    QFuture<qsizetype> secondHalf = QtConcurrent::run([&] {
-        return countMissing(songs, second, finder, stopRequested, &secondStopped);
-    });
-    status.missingFiles = countMissing(songs, first, finder, stopRequested, &stopped);
-    status.missingFiles += secondHalf.result();
-    if (stopped || secondStopped)
-        status.fileSize = -1; // a part count, never to be taken for the whole later
-    qCInfo(lcLibrary, "looked over %s: %lld songs, %lld files not found, in %lld ms", qUtf8Printable(status.path),
-           qlonglong(status.songs), qlonglong(status.missingFiles), qlonglong(timer.elapsed()));
+LibraryStatus fromList(const SongList &list, const QString &homePath, const QString &userMusicFolder,
+                       const LibraryStatus &previous, const std::atomic<bool> *stop)
+{
+    if (!list.isListed() || list.libraryPath != LibraryLocator::libraryPath(homePath))
+        return read(homePath, userMusicFolder, previous, stop);
+    LibraryStatus status;
+    status.path = list.libraryPath;
+    status.userMusicFolder = userMusicFolder;
+    status.readAt = QDateTime::currentDateTime();
+    status.fileSize = list.librarySize;
+    status.fileModified = list.libraryModified;
+    status.tracks = list.trackCount;
+    if (readFromTheSameFile(previous, status) && previous.songs == list.index.size()) {
+        LibraryStatus same = previous;
+        same.readAt = status.readAt;
+        return same;
+    }
+    countSongs(status, list.index, list.musicFolder, stop);
     return status;
 }
 

@@ -10,6 +10,7 @@
 #include "ThreadPriority.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QPromise>
 #include <QThreadPool>
@@ -43,15 +44,21 @@ namespace {
 // Where a job passes from the thread that makes it to the worker that runs it.
 char jobHandOver;
 
-// What a worker does, with its own copies of what it was given. Asked to stop while it reads, it stops before
-// building.
-void makeSongList(QPromise<SongList> &promise, const QString &homePath, const QString &deviceValue)
+// What a worker does, with its own copies of what it was given. Once `stop` turns true it gives up reading, and
+// asked to stop after reading, it does not build.
+void makeSongList(QPromise<SongList> &promise, const QString &homePath, const QString &deviceValue,
+                  const std::atomic<bool> &stop)
 {
     // The event loop must never wait for a core while lists are made; the threads a list starts inherit this.
     lowerCurrentThreadPriority();
     SongList list;
+    // Taken before the read: a file replaced meanwhile then looks changed next time, never the other way round.
+    const QString path = LibraryLocator::libraryPath(homePath);
+    const QFileInfo file(path);
+    list.librarySize = file.size();
+    list.libraryModified = file.lastModified();
     try {
-        PropertyList library = LibraryLocator::getSongDictionary(homePath);
+        PropertyList library = LibraryLocator::getSongDictionary(homePath, &stop);
         if (promise.isCanceled())
             return;
         QElapsedTimer timer;
@@ -69,7 +76,7 @@ void makeSongList(QPromise<SongList> &promise, const QString &homePath, const QS
         list = SongList();
         qCInfo(lcLibrary, "no song list, and no answer: %s", error.what());
     }
-    list.libraryPath = LibraryLocator::libraryPath(homePath);
+    list.libraryPath = path;
     promise.addResult(std::move(list));
 }
 
@@ -84,6 +91,7 @@ MusicLibrary::MusicLibrary(QString homePath, QThreadPool &workers, QObject *pare
 
 MusicLibrary::~MusicLibrary()
 {
+    m_quitting->store(true, std::memory_order_relaxed);
     const QList<QFutureWatcherBase *> lists = findChildren<QFutureWatcherBase *>(Qt::FindDirectChildrenOnly);
     for (QFutureWatcherBase *list : lists)
         list->cancel();
@@ -135,10 +143,13 @@ MusicLibrary::List MusicLibrary::startSongList(const QString &playlist, const QS
     promise->start();
     // The job, and whatever it holds, reaches its thread through the pool's own lock, which the race detector cannot
     // see: the job is made whole before it is handed over, and taken over before it is read.
-    std::function<void()> job = [homePath = m_homePath, deviceValue, state, promise] {
+    std::function<void()> job = [this, homePath = m_homePath, deviceValue, state, promise, quitting = m_quitting] {
         HandOver::take(&jobHandOver);
-        if (state->claim(ListState::Begun) && !promise->isCanceled())
-            makeSongList(*promise, homePath, deviceValue);
+        if (state->claim(ListState::Begun) && !promise->isCanceled()) {
+            // Queued to this object's thread; the destructor waits for this job, so `this` is still there to post to.
+            QMetaObject::invokeMethod(this, &MusicLibrary::songListReading, Qt::QueuedConnection);
+            makeSongList(*promise, homePath, deviceValue, *quitting);
+        }
         HandOver::give(state.get());
         promise->finish();
     };

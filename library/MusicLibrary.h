@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -29,7 +30,7 @@ public:
     // object: each list holds a whole library in memory, so the pool's thread count bounds how many are made at
     // once, and later ones wait their turn.
     MusicLibrary(QString homePath, QThreadPool &workers, QObject *parent = nullptr);
-    // Lists still waiting their turn are never made; it waits for those being made.
+    // Lists still waiting their turn are never made; those being made stop reading, and it waits for them.
     ~MusicLibrary() override;
 
     // Makes the song list for the device value on a worker, or joins the list for the same playlist that is waiting
@@ -47,6 +48,8 @@ public:
     void setUserMusicFolder(const QString &folder) { m_userMusicFolder = folder; }
 
 signals:
+    // A list has begun to read the library; its songListMade follows.
+    void songListReading();
     // Each list that has been made, or has failed, once its index has been offered; for whoever shows the library.
     void songListMade(const SongList &list);
 
@@ -66,4 +69,6 @@ private:
     LatestTrackIndex m_songById;
     // The latest list of each playlist a device value asks for, until it is done.
     QHash<QString, List> m_latestLists;
+    // Turns true when this object goes, so that lists still reading give up instead of holding up the quit.
+    const std::shared_ptr<std::atomic<bool>> m_quitting = std::make_shared<std::atomic<bool>>(false);
 };

@@ -4,6 +4,7 @@
 #include "TrackIndex.h"
 
 #include <QByteArrayList>
+#include <QDateTime>
 #include <QString>
 
 // A finished song list: the body to send and the index of the songs it lists; or why there is none. A value:
@@ -22,6 +23,9 @@ struct SongList
     QString musicFolder;
     // The tracks of the library, listed or not.
     qsizetype trackCount = 0;
+    // The library file's size and modification time as they were just before it was read.
+    qint64 librarySize = -1;
+    QDateTime libraryModified;
 
     bool isListed() const { return !body.isEmpty(); }
     qint64 bodySize() const

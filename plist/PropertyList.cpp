@@ -246,12 +246,13 @@ qint64 PlistValue::toInteger() const
     }
 }
 
-std::optional<PropertyList> PropertyList::readFile(const QString &path)
+std::optional<PropertyList> PropertyList::readFile(const QString &path, const std::atomic<bool> *stop)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return std::nullopt;
     auto doc = std::make_shared<PropertyListDocument>();
+    doc->stop = stop;
     if (file.isSequential()) {
         if (!readCapped(file, kMaxPlistFileBytes, doc->arrayBytes))
             return std::nullopt;

@@ -73,7 +73,8 @@ public:
     // A property list whose top level is a dictionary, from an XML ("plist 1.0") or binary ("bplist00") file,
     // or nothing: unreadable, not a property list, truncated, malformed, too deep, declares entities, or a top
     // level that is not a dictionary.
-    static std::optional<PropertyList> readFile(const QString &path);
+    // `stop`, when given, ends a long XML parse early (with nothing) once it turns true, from any thread.
+    static std::optional<PropertyList> readFile(const QString &path, const std::atomic<bool> *stop = nullptr);
     static std::optional<PropertyList> readData(const QByteArray &bytes);
 
     PlistValue root() const;

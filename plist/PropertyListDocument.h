@@ -10,6 +10,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <atomic>
 #include <vector>
 
 // Nothing real nests deeper than a handful of levels (an iTunes library uses four); the bound keeps a hostile
@@ -64,6 +65,8 @@ public:
 
     // Set while a regular file is still being read into `fileBytes`; `size` is then the size it is expected to have.
     const ArrivingBytes *arriving = nullptr;
+    // When set and it turns true, the XML parse gives up at the next container it closes, as though malformed.
+    const std::atomic<bool> *stop = nullptr;
 
     // The nodes. A large XML document is read in two halves at once, and the values of the second half stay in
     // an arena of their own: a node's index from kLaterNodes on is one of those.

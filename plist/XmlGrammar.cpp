@@ -107,12 +107,14 @@ bool finishScalar(PlistNode &node, QByteArrayView raw)
 XmlGrammar::XmlGrammar(PropertyListDocument &doc)
     : m_bytes(doc.bytes, doc.size, doc.arriving)
     , m_tree(doc)
+    , m_stop(doc.stop)
 {
 }
 
 XmlGrammar::XmlGrammar(PropertyListDocument &doc, const char *start)
     : m_bytes(doc.bytes, doc.size, doc.arriving)
     , m_tree(doc, start - doc.bytes)
+    , m_stop(doc.stop)
 {
 }
 
@@ -225,6 +227,9 @@ const char *XmlGrammar::openContainer(const StartTag &tag)
 
 const char *XmlGrammar::closeContainer(const char *p)
 {
+    // Once per container is often enough to stop a large library within a millisecond, and rare enough to cost nothing.
+    if (m_stop && m_stop->load(std::memory_order_relaxed))
+        return nullptr;
     const Element element = m_tree.openKind() == PlistNode::Dictionary ? Element::Dictionary : Element::Array;
     if (!(p = readEndTag(p, m_bytes.end(), element)) || !m_tree.close())
         return nullptr; // a wrong end tag, or a key without a value

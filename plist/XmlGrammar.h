@@ -54,4 +54,5 @@ private:
 
     ReadAhead m_bytes;
     PlistTreeBuilder m_tree;
+    const std::atomic<bool> *const m_stop;
 };

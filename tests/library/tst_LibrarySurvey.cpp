@@ -1,14 +1,32 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What the window says of the library: read or why not, its songs, and which of their files are missing.
+// What the window says of the library: read or why not, its songs, and which of their files are missing; read
+// itself, or taken from the song list a handset just got.
 
 #include "LibrarySurvey.h"
 #include "LibraryWriter.h"
+#include "MusicLibrary.h"
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 
 using State = LibraryStatus::State;
 Q_DECLARE_METATYPE(State)
+
+namespace {
+
+// The list a handset asking now would get.
+SongList songListOf(const QString &homePath)
+{
+    QThreadPool workers;
+    MusicLibrary library(homePath, workers);
+    QSignalSpy made(&library, &MusicLibrary::songListMade);
+    library.requestSongList({}, &library, [](const SongList &) {});
+    return made.wait() ? made.at(0).at(0).value<SongList>() : SongList();
+}
+
+} // namespace
 
 class tst_LibrarySurvey : public QObject
 {
@@ -66,11 +84,14 @@ void tst_LibrarySurvey::read()
         QVERIFY(file.endsWith(u'/') ? QDir().mkpath(home.filePath(file)) && writeFile(home.filePath(file + "two.mp3"), {})
                                     : writeFile(home.filePath(file), "song"));
 
-    const LibraryStatus status =
-        LibrarySurvey::read(home.path(), userMusicFolder.isEmpty() ? QString() : home.filePath(userMusicFolder));
-    QCOMPARE(status.path, path);
-    QCOMPARE(status.state, state);
-    QCOMPARE((QList<qsizetype>{status.tracks, status.songs, status.missingFiles}), counts);
+    const QString chosen = userMusicFolder.isEmpty() ? QString() : home.filePath(userMusicFolder);
+    const SongList list = songListOf(home.path());
+    for (const LibraryStatus &status :
+         {LibrarySurvey::read(home.path(), chosen), LibrarySurvey::fromList(list, home.path(), chosen)}) {
+        QCOMPARE(status.path, path);
+        QCOMPARE(status.state, state);
+        QCOMPARE((QList<qsizetype>{status.tracks, status.songs, status.missingFiles}), counts);
+    }
 }
 
 void tst_LibrarySurvey::unchangedFileIsNotReadAgain()
@@ -81,10 +102,13 @@ void tst_LibrarySurvey::unchangedFileIsNotReadAgain()
     LibraryStatus first = LibrarySurvey::read(home.path(), {});
     QCOMPARE(first.missingFiles, 1);
     first.missingFiles = 42; // what a second read would not find
+    const SongList list = songListOf(home.path());
     QCOMPARE(LibrarySurvey::read(home.path(), {}, first).missingFiles, 42);
+    QCOMPARE(LibrarySurvey::fromList(list, home.path(), {}, first).missingFiles, 42);
     QCOMPARE(LibrarySurvey::read(home.path(), home.filePath("Other"), first).missingFiles, 1);
     QVERIFY(writeFile(path, libraryXml({})));
     QCOMPARE(LibrarySurvey::read(home.path(), {}, first).tracks, 0);
+    QCOMPARE(LibrarySurvey::fromList(songListOf(home.path()), home.path(), {}, first).tracks, 0);
 }
 
 QTEST_GUILESS_MAIN(tst_LibrarySurvey)

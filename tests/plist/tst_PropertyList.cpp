@@ -281,6 +281,18 @@ private slots:
             QVERIFY2(!PropertyList::readData(document.left(length)), qPrintable(QString::number(length)));
     }
 
+    // Asked to stop, a read gives up with nothing rather than with part of the values.
+    void stopsWhenAsked()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"Library.xml"_s);
+        QVERIFY(writeFile(path, plist("<key>k</key><dict><key>n</key><integer>1</integer></dict>")));
+        std::atomic<bool> stop = true;
+        QVERIFY(!PropertyList::readFile(path, &stop));
+        stop = false;
+        QVERIFY(PropertyList::readFile(path, &stop));
+    }
+
     void refusesAFileOverTheSizeLimitUnread()
     {
         QTemporaryDir dir;
