@@ -83,22 +83,29 @@ private:
     // says where every song of that folder would.
     bool mayHoldSongs(QByteArrayView utf8Folder)
     {
-        const QByteArray folder = utf8Folder.toByteArray();
-        const auto known = m_folders.constFind(folder);
+        // An album's songs follow one another in a library, so the folder asked about last is usually the one.
+        if (m_askedBefore && utf8Folder == m_lastFolder)
+            return m_lastFolderMayHoldSongs;
+        m_askedBefore = true;
+        m_lastFolder = utf8Folder.toByteArray();
+        const auto known = m_folders.constFind(m_lastFolder);
         if (known != m_folders.cend())
-            return *known;
-        const QStringList probes = paths(QString::fromUtf8(folder) + QStringLiteral("/x"));
-        const bool exists = std::ranges::any_of(probes, [](const QString &probe) {
+            return m_lastFolderMayHoldSongs = *known;
+        const QStringList probes = paths(QString::fromUtf8(m_lastFolder) + QStringLiteral("/x"));
+        m_lastFolderMayHoldSongs = std::ranges::any_of(probes, [](const QString &probe) {
             return inAnyForm(probe.chopped(2), isFolder);
         });
-        m_folders.insert(folder, exists);
-        return exists;
+        m_folders.insert(m_lastFolder, m_lastFolderMayHoldSongs);
+        return m_lastFolderMayHoldSongs;
     }
 
     const QString &m_musicFolder;
     const QString &m_libraryPath;
     const QString &m_userMusicFolder;
     QHash<QByteArray, bool> m_folders;
+    bool m_askedBefore = false;
+    QByteArray m_lastFolder;
+    bool m_lastFolderMayHoldSongs = false;
 };
 
 // The songs among `ids` whose files cannot be found here, after the copied-library remap.
