@@ -4,6 +4,7 @@
 #include "LibraryPreferences.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -37,16 +38,25 @@ void tst_CommandLine::endsAtOnce_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("output");
     QTest::addColumn<QByteArray>("errors");
+    QTest::addColumn<QByteArray>("preferences"); // the preference file's bytes; null: none
 
-    QTest::addRow("help") << QStringList{"--help"} << 0 << QByteArray("Usage: pellisor [options]\n") << QByteArray();
-    QTest::addRow("version") << QStringList{"--version"} << 0 << QByteArray("pellisor " PELLISOR_VERSION "\n")
-                             << QByteArray();
-    QTest::addRow("unknown option") << QStringList{"--bogus"} << 2 << QByteArray()
-                                    << QByteArray("pellisor: Unknown option 'bogus'.\nUsage: pellisor [options]\n");
-    QTest::addRow("library naming a folder") << QStringList{"--library", "/"} << 2 << QByteArray()
-                                             << QByteArray("pellisor: / is a folder, not an iTunes library file.\n");
-    QTest::addRow("serving no folder") << QStringList{"--serve-folder", "/no/such"} << 2 << QByteArray()
-                                       << QByteArray("pellisor: There is no folder at /no/such.\n");
+    const QByteArray none;
+    QTest::addRow("help") << QStringList{"--help"} << 0 << QByteArray("Usage: pellisor [options]\n") << none << none;
+    QTest::addRow("version") << QStringList{"--version"} << 0 << QByteArray("pellisor " PELLISOR_VERSION "\n") << none
+                             << none;
+    QTest::addRow("unknown option") << QStringList{"--bogus"} << 2 << none
+                                    << QByteArray("pellisor: Unknown option 'bogus'.\nUsage: pellisor [options]\n")
+                                    << none;
+    QTest::addRow("library naming a folder") << QStringList{"--library", "/"} << 2 << none
+                                             << QByteArray("pellisor: / is a folder, not an iTunes library file.\n")
+                                             << none;
+    QTest::addRow("serving no folder") << QStringList{"--serve-folder", "/no/such"} << 2 << none
+                                       << QByteArray("pellisor: There is no folder at /no/such.\n") << none;
+    // The choice cannot be recorded: that must not pass for success, and the file must stay as it is. Any file will
+    // do for a library here: nothing is read from it.
+    QTest::addRow("library, with a preference file that cannot be read")
+        << QStringList{"--library", PELLISOR_BINARY} << 1 << none
+        << LibraryPreferences::preferencesFilePath(m_home.path()).toUtf8().prepend("pellisor: ") << QByteArray("{");
 }
 
 void tst_CommandLine::endsAtOnce()
@@ -55,12 +65,21 @@ void tst_CommandLine::endsAtOnce()
     QFETCH(int, exitCode);
     QFETCH(QByteArray, output);
     QFETCH(QByteArray, errors);
+    QFETCH(QByteArray, preferences);
+    const QString preferencesPath = LibraryPreferences::preferencesFilePath(m_home.path());
+    const auto removePreferences = qScopeGuard([&] { QFile::remove(preferencesPath); });
+    QFile file(preferencesPath);
+    QVERIFY(preferences.isNull() || (QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly)
+                                     && file.write(preferences) == preferences.size()));
+    file.close();
     QProcess process;
-    start(process, arguments, "no-such-platform");
+    start(process, arguments, preferences.isNull() ? "no-such-platform" : "offscreen");
     QVERIFY(process.waitForFinished());
     QCOMPARE(process.exitCode(), exitCode);
     QVERIFY(process.readAllStandardOutput().startsWith(output));
     QVERIFY(process.readAllStandardError().startsWith(errors));
+    QFile left(preferencesPath);
+    QCOMPARE(left.open(QIODevice::ReadOnly) ? left.readAll() : QByteArray(), preferences);
 }
 
 void tst_CommandLine::libraryChosenByEachLaunch()
