@@ -138,16 +138,18 @@ MusicLibrary::List MusicLibrary::startSongList(const QString &playlist, const QS
             emit songListMade(watcher->result());
         }
     });
+    // The worker says it has begun to read through the future's progress, which Qt carries to this thread.
+    connect(watcher, &QFutureWatcherBase::progressValueChanged, this, &MusicLibrary::songListReading);
     const auto promise = std::make_shared<QPromise<SongList>>();
     watcher->setFuture(promise->future());
     promise->start();
+    promise->setProgressRange(0, 1);
     // The job, and whatever it holds, reaches its thread through the pool's own lock, which the race detector cannot
     // see: the job is made whole before it is handed over, and taken over before it is read.
-    std::function<void()> job = [this, homePath = m_homePath, deviceValue, state, promise, quitting = m_quitting] {
+    std::function<void()> job = [homePath = m_homePath, deviceValue, state, promise, quitting = m_quitting] {
         HandOver::take(&jobHandOver);
         if (state->claim(ListState::Begun) && !promise->isCanceled()) {
-            // Queued to this object's thread; the destructor waits for this job, so `this` is still there to post to.
-            QMetaObject::invokeMethod(this, &MusicLibrary::songListReading, Qt::QueuedConnection);
+            promise->setProgressValue(1);
             makeSongList(*promise, homePath, deviceValue, *quitting);
         }
         HandOver::give(state.get());

@@ -138,6 +138,7 @@ private:
     EndpointContext m_endpoints;
     std::unique_ptr<HTTPServer> m_server;
     int m_made = 0;
+    int m_reading = 0; // lists that said they had begun to read
     QList<SongList> m_answers;
 };
 
@@ -147,6 +148,7 @@ void tst_MusicLibrary::init()
     m_workers.setMaxThreadCount(1);
     m_library = std::make_unique<MusicLibrary>(m_home.path(), m_workers);
     connect(m_library.get(), &MusicLibrary::songListMade, this, [this] { ++m_made; });
+    connect(m_library.get(), &MusicLibrary::songListReading, this, [this] { ++m_reading; });
     m_endpoints.library = m_library.get();
     m_server = std::make_unique<HTTPServer>(loopbackOptions());
     m_server->setEndpointContext(&m_endpoints);
@@ -161,7 +163,7 @@ void tst_MusicLibrary::cleanup()
     m_library.reset();
     m_workers.waitForDone();
     m_held.acquire(m_held.available());
-    m_made = 0;
+    m_made = m_reading = 0;
     m_answers.clear();
 }
 
@@ -272,7 +274,8 @@ void tst_MusicLibrary::dropsAWaitingListWhoseClientsHaveGone_data()
     QTest::addRow("one of two clients") << true;
 }
 
-// A client that resets before its list has begun to read the library leaves nobody to read it for.
+// A client that resets before its list has begun to read the library leaves nobody to read it for: the list never
+// reads, nor says it does.
 void tst_MusicLibrary::dropsAWaitingListWhoseClientsHaveGone()
 {
     QFETCH(bool, anotherClientWaits);
@@ -291,6 +294,7 @@ void tst_MusicLibrary::dropsAWaitingListWhoseClientsHaveGone()
     const int lists = anotherClientWaits ? 2 : 1;
     QTRY_COMPARE(m_answers.size(), lists);
     QCOMPARE(m_made, lists);
+    QCOMPARE(m_reading, lists);
 }
 
 void tst_MusicLibrary::installsTheIndexOfAListWhoseClientLeft_data()
