@@ -145,6 +145,10 @@ void countSongs(LibraryStatus &status, const TrackIndex &songs, const QString &m
     QFuture<qsizetype> secondHalf = QtConcurrent::run([&] { return countMissing(songs, second, finder, stop); });
     status.missingFiles = countMissing(songs, first, finder, stop);
     status.missingFiles += secondHalf.result();
+    if (stop && stop->load(std::memory_order_relaxed)) {
+        qCInfo(lcLibrary, "stopped looking over %s, for a song list", qUtf8Printable(status.path));
+        return;
+    }
     qCInfo(lcLibrary, "looked over %s: %lld songs, %lld files not found, in %lld ms", qUtf8Printable(status.path),
            qlonglong(status.songs), qlonglong(status.missingFiles), qlonglong(timer.elapsed()));
 }
