@@ -78,12 +78,13 @@ void MusicFolderService::rescan()
         return;
     }
     emit scanStarted();
-    m_scan.setFuture(QtConcurrent::run(&m_scanThreads, [this, folder, libraryPath = m_libraryPath] {
+    m_scan.setFuture(QtConcurrent::run(&m_scanThreads, [this, folder, libraryPath = m_libraryPath,
+                                                         last = m_lastLibrary] {
         const auto progress = [this](int done, int total) {
             QMetaObject::invokeMethod(this, [this, done, total] { emit scanProgress(done, total); },
                                       Qt::QueuedConnection);
         };
-        return MusicFolderScan::run(folder, libraryPath, progress, &m_scanThreads);
+        return MusicFolderScan::run(folder, libraryPath, last, progress, &m_scanThreads);
     }));
 }
 
@@ -100,6 +101,8 @@ void MusicFolderService::stopServing()
 void MusicFolderService::scanFinishedOnWorker()
 {
     const MusicFolderScan::Report report = m_scan.result();
+    if (report.library) // whichever folder it was of, that is what the file now holds
+        m_lastLibrary = report.library;
     if (report.folder == folder()) { // not a folder given up while it was scanned
         watch(report.folders + report.playlistFiles);
         if (!report.error.isEmpty())

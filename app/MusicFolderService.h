@@ -57,4 +57,6 @@ private:
     QThreadPool m_scanThreads; // lowered in priority by the scan, so not the global pool's
     QFutureWatcher<MusicFolderScan::Report> m_scan;
     bool m_rescanWanted = false;
+    // Handed to each scan and replaced only when one is done, on this thread.
+    std::shared_ptr<const MusicFolderScan::LastLibrary> m_lastLibrary;
 };

@@ -7,6 +7,7 @@
 #include "SongLocation.h"
 
 #include <QFile>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -80,6 +81,8 @@ void tst_MusicFolderScan::rescanKeepsIds_data()
     QTest::addRow("a file rewritten") << "touch" << true << 1;
     QTest::addRow("a file removed") << "remove" << true << 0;
     QTest::addRow("a file renamed") << "rename" << true << 1;
+    // The library kept in memory is not the file's any more: the file's IDs are the ones kept.
+    QTest::addRow("the library edited, then a file added") << "edit" << true << 1;
 }
 
 void tst_MusicFolderScan::rescanKeepsIds()
@@ -91,8 +94,9 @@ void tst_MusicFolderScan::rescanKeepsIds()
     const QString folder = dir.filePath("music"), library = dir.filePath("data/library.xml");
     makeFile(folder + "/b.mp3");
     makeFile(folder + "/sub/a.mp3");
-    QVERIFY(MusicFolderScan::run(folder, library).written);
-    const QMap<QByteArray, int> before = idsByPath(library);
+    const MusicFolderScan::Report first = MusicFolderScan::run(folder, library);
+    QVERIFY(first.written);
+    QMap<QByteArray, int> before = idsByPath(library);
     QCOMPARE(before.size(), 2);
 
     if (change == "add")
@@ -103,7 +107,15 @@ void tst_MusicFolderScan::rescanKeepsIds()
         QVERIFY(QFile::remove(folder + "/b.mp3"));
     else if (change == "rename")
         QVERIFY(QFile::rename(folder + "/b.mp3", folder + "/d.mp3"));
-    const MusicFolderScan::Report report = MusicFolderScan::run(folder, library);
+    if (change == "edit") {
+        FolderLibrary edited = FolderLibrary::read(library).value();
+        edited.tracks[1].trackId = 70000;
+        QSaveFile file(library);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(edited.toXml()) > 0 && file.commit());
+        before = idsByPath(library);
+        makeFile(folder + "/c.mp3");
+    }
+    const MusicFolderScan::Report report = MusicFolderScan::run(folder, library, first.library);
     QCOMPARE(report.written, written);
     QCOMPARE(report.tagsRead, tagsRead);
 
