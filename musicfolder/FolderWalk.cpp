@@ -15,10 +15,14 @@
 
 namespace {
 
+// Asked of every file of the folder: no copy of the name.
 bool isPlaylistName(QByteArrayView name)
 {
-    const QByteArray lower = name.toByteArray().toLower();
-    return lower.endsWith(".m3u") || lower.endsWith(".m3u8");
+    const auto endsWith = [name](QByteArrayView suffix) {
+        return name.size() >= suffix.size() && qstrnicmp(name.data() + name.size() - suffix.size(), suffix.size(),
+                                                         suffix.data(), suffix.size()) == 0;
+    };
+    return endsWith(".m3u") || endsWith(".m3u8");
 }
 
 QByteArray realPath(const QByteArray &path)
@@ -68,6 +72,7 @@ FolderWalk::Result FolderWalk::walk(const QString &folder)
         atRoot = false;
         result.folders.append(dirPath);
         const int dirFd = ::dirfd(dir.get());
+        const QByteArray prefix = dirPath.endsWith('/') ? dirPath : dirPath + '/';
         while (const dirent *entry = ::readdir(dir.get())) {
             const QByteArrayView name(entry->d_name);
             if (name == "." || name == "..")
@@ -76,7 +81,9 @@ FolderWalk::Result FolderWalk::walk(const QString &folder)
                 ++result.nonUtf8Names;
                 continue;
             }
-            QByteArray path = dirPath + (dirPath.endsWith('/') ? "" : "/") + name.toByteArray();
+            QByteArray path;
+            path.reserve(prefix.size() + name.size());
+            path.append(prefix).append(name);
             struct stat st {};
             if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 ++result.unreadable; // vanished since it was listed, or not ours to look at

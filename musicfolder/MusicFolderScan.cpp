@@ -21,10 +21,14 @@
 
 namespace {
 
-// Which files the handset plays: the song list's own rule, on the Location each is written with.
-bool playable(const FolderWalk::File &file)
+// Which files the handset plays: the song list's own rule, on the Location each is written with. Percent-encoding
+// leaves dots, letters and digits as they are and turns nothing else into them, so the rule finds in the path's own
+// bytes just what it would find in the Location; asked of every file on every scan, it is asked without encoding.
+// `location` is scratch space, kept from one file to the next.
+bool playable(const QByteArray &path, QByteArray &location)
 {
-    const QByteArray location = FolderLibrary::fileUrl(file.path);
+    location.truncate(0); // keeps its capacity
+    location.append("file://").append(path);
     return PlayableTrack::isPlayable(false, std::string_view(location.constData(), size_t(location.size())));
 }
 
@@ -120,9 +124,10 @@ MusicFolderScan::Report MusicFolderScan::run(const QString &folder, const QStrin
     library.persistentId = previous && !previous->persistentId.isEmpty() ? previous->persistentId
                                                                          : FolderLibrary::newPersistentId();
     QList<qsizetype> toRead;
+    QByteArray location;
     library.tracks.reserve(walk.files.size());
     for (FolderWalk::File &file : walk.files) {
-        if (!playable(file)) {
+        if (!playable(file.path, location)) {
             ++report.otherFiles;
             continue;
         }
@@ -167,9 +172,11 @@ MusicFolderScan::Report MusicFolderScan::run(const QString &folder, const QStrin
     });
 
     QHash<QByteArray, int> idOfPath;
-    idOfPath.reserve(library.tracks.size());
+    if (!walk.playlists.isEmpty())
+        idOfPath.reserve(library.tracks.size());
     for (const FolderLibrary::Track &track : std::as_const(library.tracks)) {
-        idOfPath.insert(track.path, track.trackId);
+        if (!walk.playlists.isEmpty())
+            idOfPath.insert(track.path, track.trackId);
         if (!track.tags.readable)
             ++report.untagged;
     }
