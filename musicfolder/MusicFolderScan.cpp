@@ -170,6 +170,15 @@ MusicFolderScan::Report MusicFolderScan::run(const QString &folder, const QStrin
             ++report.unreadable;
         return true;
     });
+    // A folder gone while it was scanned (a drive unplugged) would look like a folder emptied: the library
+    // written before stands instead, as when it is gone at the start.
+    if (struct stat st {}; ::stat(walk.root.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        Report gone;
+        gone.folder = folder;
+        gone.error = QStringLiteral("The folder %1 went away while it was scanned.").arg(folder);
+        gone.library = lastLibrary;
+        return gone;
+    }
 
     QHash<QByteArray, int> idOfPath;
     if (!walk.playlists.isEmpty())
