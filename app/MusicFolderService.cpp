@@ -25,7 +25,10 @@ MusicFolderService::MusicFolderService(QString homePath, QString libraryPath, QO
     , m_settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("pellisor"), QStringLiteral("pellisor"))
 {
     qRegisterMetaType<MusicFolderScan::Report>();
-    m_scanThreads.setMaxThreadCount(QThread::idealThreadCount());
+    // One more than the cores: the scan takes one for itself and hands the tags to the pool, and with no more than
+    // the cores QtConcurrent read them on one core only (10,000 files: 1.4 to 2.2 s, its CPU time the same; with
+    // this, 0.9 to 1.2 s on both cores).
+    m_scanThreads.setMaxThreadCount(QThread::idealThreadCount() + 1);
     m_settle.setSingleShot(true);
     m_settle.setInterval(settleMs);
     m_poll.setInterval(pollMs);
