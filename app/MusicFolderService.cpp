@@ -34,8 +34,6 @@ MusicFolderService::MusicFolderService(QString homePath, QString libraryPath, QO
     m_poll.setInterval(pollMs);
     connect(&m_settle, &QTimer::timeout, this, &MusicFolderService::rescan);
     connect(&m_poll, &QTimer::timeout, this, &MusicFolderService::rescan);
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_settle, qOverload<>(&QTimer::start));
-    connect(&m_watcher, &QFileSystemWatcher::fileChanged, &m_settle, qOverload<>(&QTimer::start));
     connect(&m_scan, &QFutureWatcher<MusicFolderScan::Report>::finished, this,
             &MusicFolderService::scanFinishedOnWorker);
 }
@@ -132,22 +130,41 @@ void MusicFolderService::scanFinishedOnWorker()
 void MusicFolderService::watch(const QStringList &paths)
 {
     // Only what changed: giving up and taking again a watch on each of 1,000 folders held the event loop for
-    // some 25 ms on every rescan, and the watcher's own lists make that grow with the square of the count.
-    const QStringList watched = m_watcher.directories() + m_watcher.files();
+    // some 25 ms on every rescan.
     const QSet<QString> wanted(paths.begin(), paths.end());
-    QStringList gone;
-    for (const QString &path : watched)
-        if (!wanted.contains(path))
-            gone.append(path);
-    if (!gone.isEmpty())
-        m_watcher.removePaths(gone);
-    const QSet<QString> kept(watched.begin(), watched.end());
+    QSet<QString> kept;
+    for (const std::unique_ptr<QFileSystemWatcher> &watcher : m_watchers) {
+        QStringList gone;
+        for (const QStringList &watched : {watcher->directories(), watcher->files()}) {
+            for (const QString &path : watched) {
+                if (wanted.contains(path))
+                    kept.insert(path);
+                else
+                    gone.append(path);
+            }
+        }
+        if (!gone.isEmpty())
+            watcher->removePaths(gone);
+    }
     QStringList added;
     for (const QString &path : paths)
         if (!kept.contains(path))
             added.append(path);
     // A path the system gave no watch is tried again after each scan.
-    const QStringList unwatched = added.isEmpty() ? QStringList() : m_watcher.addPaths(added);
+    QStringList unwatched;
+    for (std::size_t i = 0; !added.isEmpty(); ++i) {
+        if (i == m_watchers.size()) {
+            auto &watcher = m_watchers.emplace_back(std::make_unique<QFileSystemWatcher>());
+            connect(watcher.get(), &QFileSystemWatcher::directoryChanged, &m_settle, qOverload<>(&QTimer::start));
+            connect(watcher.get(), &QFileSystemWatcher::fileChanged, &m_settle, qOverload<>(&QTimer::start));
+        }
+        QFileSystemWatcher &watcher = *m_watchers[i];
+        const qsizetype room = pathsPerWatcher - watcher.directories().size() - watcher.files().size();
+        if (room <= 0)
+            continue;
+        unwatched += watcher.addPaths(added.first(std::min(room, added.size())));
+        added.remove(0, std::min(room, added.size()));
+    }
     if (unwatched.isEmpty())
         m_poll.stop();
     else if (!m_poll.isActive())
