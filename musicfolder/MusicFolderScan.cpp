@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QThread>
 #include <QtConcurrent>
 
 #include <atomic>
@@ -93,7 +94,7 @@ MusicFolderScan::Report MusicFolderScan::run(const QString &folder, const QStrin
     lowerCurrentThreadPriority();
     Report report;
     report.folder = folder;
-    FolderWalk::Result walk = FolderWalk::walk(folder);
+    FolderWalk::Result walk = FolderWalk::walk(folder, QThread::idealThreadCount());
     if (!walk.error.isEmpty()) {
         report.error = walk.error;
         return report;
