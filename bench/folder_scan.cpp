@@ -29,6 +29,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <functional>
+#include <malloc.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -234,6 +235,7 @@ int main(int argc, char *argv[])
         written += nextReport(service, [&] { service.rescan(); }, &stall).written;
         stallMs = std::max(stallMs, stall);
     });
+    ::malloc_trim(0); // what is kept, not what the allocator holds on to since the first scan
     const qint64 keptKb = statusKb("VmRSS:");
 
     QFile loadAverage(QStringLiteral("/proc/loadavg"));
