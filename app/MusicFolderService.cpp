@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QSet>
 #include <QThread>
 #include <QtConcurrent>
 
@@ -24,14 +25,15 @@ MusicFolderService::MusicFolderService(QString homePath, QString libraryPath, QO
     , m_settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("pellisor"), QStringLiteral("pellisor"))
 {
     qRegisterMetaType<MusicFolderScan::Report>();
-    m_scanThreads.setMaxThreadCount(QThread::idealThreadCount());
+    // One more than the cores: the scan takes one for itself and hands the tags to the pool, and with no more than
+    // the cores QtConcurrent read them on one core only (10,000 files: 1.4 to 2.2 s, its CPU time the same; with
+    // this, 0.9 to 1.2 s on both cores).
+    m_scanThreads.setMaxThreadCount(QThread::idealThreadCount() + 1);
     m_settle.setSingleShot(true);
     m_settle.setInterval(settleMs);
     m_poll.setInterval(pollMs);
     connect(&m_settle, &QTimer::timeout, this, &MusicFolderService::rescan);
     connect(&m_poll, &QTimer::timeout, this, &MusicFolderService::rescan);
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_settle, qOverload<>(&QTimer::start));
-    connect(&m_watcher, &QFileSystemWatcher::fileChanged, &m_settle, qOverload<>(&QTimer::start));
     connect(&m_scan, &QFutureWatcher<MusicFolderScan::Report>::finished, this,
             &MusicFolderService::scanFinishedOnWorker);
 }
@@ -78,12 +80,13 @@ void MusicFolderService::rescan()
         return;
     }
     emit scanStarted();
-    m_scan.setFuture(QtConcurrent::run(&m_scanThreads, [this, folder, libraryPath = m_libraryPath] {
+    m_scan.setFuture(QtConcurrent::run(&m_scanThreads, [this, folder, libraryPath = m_libraryPath,
+                                                         last = m_lastLibrary] {
         const auto progress = [this](int done, int total) {
             QMetaObject::invokeMethod(this, [this, done, total] { emit scanProgress(done, total); },
                                       Qt::QueuedConnection);
         };
-        return MusicFolderScan::run(folder, libraryPath, progress, &m_scanThreads);
+        return MusicFolderScan::run(folder, libraryPath, last, progress, &m_scanThreads);
     }));
 }
 
@@ -100,6 +103,8 @@ void MusicFolderService::stopServing()
 void MusicFolderService::scanFinishedOnWorker()
 {
     const MusicFolderScan::Report report = m_scan.result();
+    if (report.library) // whichever folder it was of, that is what the file now holds
+        m_lastLibrary = report.library;
     if (report.folder == folder()) { // not a folder given up while it was scanned
         watch(report.folders + report.playlistFiles);
         if (!report.error.isEmpty())
@@ -124,9 +129,42 @@ void MusicFolderService::scanFinishedOnWorker()
 
 void MusicFolderService::watch(const QStringList &paths)
 {
-    if (const QStringList watched = m_watcher.directories() + m_watcher.files(); !watched.isEmpty())
-        m_watcher.removePaths(watched);
-    const QStringList unwatched = paths.isEmpty() ? QStringList() : m_watcher.addPaths(paths);
+    // Only what changed: giving up and taking again a watch on each of 1,000 folders held the event loop for
+    // some 25 ms on every rescan.
+    const QSet<QString> wanted(paths.begin(), paths.end());
+    QSet<QString> kept;
+    for (const std::unique_ptr<QFileSystemWatcher> &watcher : m_watchers) {
+        QStringList gone;
+        for (const QStringList &watched : {watcher->directories(), watcher->files()}) {
+            for (const QString &path : watched) {
+                if (wanted.contains(path))
+                    kept.insert(path);
+                else
+                    gone.append(path);
+            }
+        }
+        if (!gone.isEmpty())
+            watcher->removePaths(gone);
+    }
+    QStringList added;
+    for (const QString &path : paths)
+        if (!kept.contains(path))
+            added.append(path);
+    // A path the system gave no watch is tried again after each scan.
+    QStringList unwatched;
+    for (std::size_t i = 0; !added.isEmpty(); ++i) {
+        if (i == m_watchers.size()) {
+            auto &watcher = m_watchers.emplace_back(std::make_unique<QFileSystemWatcher>());
+            connect(watcher.get(), &QFileSystemWatcher::directoryChanged, &m_settle, qOverload<>(&QTimer::start));
+            connect(watcher.get(), &QFileSystemWatcher::fileChanged, &m_settle, qOverload<>(&QTimer::start));
+        }
+        QFileSystemWatcher &watcher = *m_watchers[i];
+        const qsizetype room = pathsPerWatcher - watcher.directories().size() - watcher.files().size();
+        if (room <= 0)
+            continue;
+        unwatched += watcher.addPaths(added.first(std::min(room, added.size())));
+        added.remove(0, std::min(room, added.size()));
+    }
     if (unwatched.isEmpty())
         m_poll.stop();
     else if (!m_poll.isActive())

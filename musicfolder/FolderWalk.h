@@ -30,5 +30,6 @@ public:
         int linksNotFollowed = 0; // broken, looping, or pointing outside the folder
     };
 
-    static Result walk(const QString &folder);
+    // `threads`: how many list folders at once, this one included.
+    static Result walk(const QString &folder, int threads = 1);
 };

@@ -8,32 +8,76 @@
 #include "ThreadPriority.h"
 
 #include <QDir>
+#include <QFile>
 #include <QHash>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QThread>
 #include <QtConcurrent>
 
 #include <atomic>
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Which files the handset plays: the song list's own rule, on the Location each is written with.
-bool playable(const FolderWalk::File &file)
+// Which files the handset plays: the song list's own rule, on the Location each is written with. Percent-encoding
+// leaves dots, letters and digits as they are and turns nothing else into them, so the rule finds in the path's own
+// bytes just what it would find in the Location; asked of every file on every scan, it is asked without encoding.
+// `location` is scratch space, kept from one file to the next.
+bool playable(const QByteArray &path, QByteArray &location)
 {
-    const QByteArray location = FolderLibrary::fileUrl(file.path);
+    location.truncate(0); // keeps its capacity
+    location.append("file://").append(path);
     return PlayableTrack::isPlayable(false, std::string_view(location.constData(), size_t(location.size())));
 }
 
-bool write(const QString &path, const QByteArray &bytes, QString *error)
+using LastLibrary = MusicFolderScan::LastLibrary;
+
+LastLibrary::Stamp stampOf(const struct stat &st)
+{
+    return {quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size),
+            qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+std::optional<LastLibrary::Stamp> stampOf(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return stampOf(st);
+}
+
+// The library the file at `path` holds: the one this process knows where the file is still as it left it.
+std::shared_ptr<const LastLibrary> previousLibrary(const QString &path, std::shared_ptr<const LastLibrary> last)
+{
+    const std::optional<LastLibrary::Stamp> stamp = stampOf(path);
+    if (!stamp)
+        return nullptr;
+    if (last && last->path == path && last->stamp == *stamp)
+        return last;
+    // Stamped before it is read: a change while reading makes the stamp stale, and the next scan reads again.
+    std::optional<FolderLibrary> library = FolderLibrary::read(path);
+    if (!library)
+        return nullptr;
+    return std::make_shared<const LastLibrary>(LastLibrary{path, *stamp, std::move(*library)});
+}
+
+// Writes the library, and says what the file then is.
+std::shared_ptr<const LastLibrary> write(const QString &path, FolderLibrary library, QString *error)
 {
     QDir().mkpath(QFileInfo(path).path());
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
+    struct stat st {};
+    // The stamp of the file as written, taken before the rename that makes it the library: whatever changes the
+    // library after that shows as a change.
+    const QByteArray bytes = library.toXml();
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush()
+        && ::fstat(file.handle(), &st) == 0 && file.commit())
+        return std::make_shared<const LastLibrary>(LastLibrary{path, stampOf(st), std::move(library)});
     *error = QStringLiteral("The library cannot be written to %1: %2.").arg(path, file.errorString());
-    return false;
+    return nullptr;
 }
 
 } // namespace
@@ -44,12 +88,13 @@ QString MusicFolderScan::libraryPath()
 }
 
 MusicFolderScan::Report MusicFolderScan::run(const QString &folder, const QString &libraryPath,
-                                             const Progress &progress, QThreadPool *pool)
+                                             std::shared_ptr<const LastLibrary> last, const Progress &progress,
+                                             QThreadPool *pool)
 {
     lowerCurrentThreadPriority();
     Report report;
     report.folder = folder;
-    FolderWalk::Result walk = FolderWalk::walk(folder);
+    FolderWalk::Result walk = FolderWalk::walk(folder, QThread::idealThreadCount());
     if (!walk.error.isEmpty()) {
         report.error = walk.error;
         return report;
@@ -63,10 +108,12 @@ MusicFolderScan::Report MusicFolderScan::run(const QString &folder, const QStrin
         for (const FolderWalk::File &file : *files)
             report.newestModified = std::max(report.newestModified, file.modified);
 
-    const std::optional<FolderLibrary> previous = FolderLibrary::read(libraryPath);
+    const std::shared_ptr<const LastLibrary> lastLibrary = previousLibrary(libraryPath, std::move(last));
+    const FolderLibrary *previous = lastLibrary ? &lastLibrary->library : nullptr;
     QHash<QByteArray, const FolderLibrary::Track *> known;
     int lastId = 999; // iTunes numbers its first tracks from 1000 or so; nothing depends on it
     if (previous) {
+        known.reserve(previous->tracks.size());
         for (const FolderLibrary::Track &track : previous->tracks) {
             known.insert(track.path, &track);
             lastId = std::max(lastId, track.trackId);
@@ -78,8 +125,10 @@ MusicFolderScan::Report MusicFolderScan::run(const QString &folder, const QStrin
     library.persistentId = previous && !previous->persistentId.isEmpty() ? previous->persistentId
                                                                          : FolderLibrary::newPersistentId();
     QList<qsizetype> toRead;
+    QByteArray location;
+    library.tracks.reserve(walk.files.size());
     for (FolderWalk::File &file : walk.files) {
-        if (!playable(file)) {
+        if (!playable(file.path, location)) {
             ++report.otherFiles;
             continue;
         }
@@ -95,7 +144,8 @@ MusicFolderScan::Report MusicFolderScan::run(const QString &folder, const QStrin
         } else {
             track.trackId = ++lastId;
             track.persistentId = FolderLibrary::newPersistentId();
-            track.dateAdded = QDateTime::currentDateTimeUtc();
+            // In whole seconds, as the file keeps it.
+            track.dateAdded = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
             toRead.append(library.tracks.size());
         }
         library.tracks.append(std::move(track));
@@ -121,11 +171,22 @@ MusicFolderScan::Report MusicFolderScan::run(const QString &folder, const QStrin
             ++report.unreadable;
         return true;
     });
+    // A folder gone while it was scanned (a drive unplugged) would look like a folder emptied: the library
+    // written before stands instead, as when it is gone at the start.
+    if (struct stat st {}; ::stat(walk.root.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        Report gone;
+        gone.folder = folder;
+        gone.error = QStringLiteral("The folder %1 went away while it was scanned.").arg(folder);
+        gone.library = lastLibrary;
+        return gone;
+    }
 
     QHash<QByteArray, int> idOfPath;
-    idOfPath.reserve(library.tracks.size());
+    if (!walk.playlists.isEmpty())
+        idOfPath.reserve(library.tracks.size());
     for (const FolderLibrary::Track &track : std::as_const(library.tracks)) {
-        idOfPath.insert(track.path, track.trackId);
+        if (!walk.playlists.isEmpty())
+            idOfPath.insert(track.path, track.trackId);
         if (!track.tags.readable)
             ++report.untagged;
     }
@@ -141,8 +202,12 @@ MusicFolderScan::Report MusicFolderScan::run(const QString &folder, const QStrin
     report.songs = int(library.tracks.size());
     report.playlists = int(library.playlists.size());
 
-    if (previous && previous->sameFilesAs(library) && QFileInfo::exists(libraryPath))
+    report.library = lastLibrary;
+    if (previous && previous->sameFilesAs(library))
         return report;
-    report.written = write(libraryPath, library.toXml(), &report.error);
+    if (std::shared_ptr<const LastLibrary> written = write(libraryPath, std::move(library), &report.error)) {
+        report.written = true;
+        report.library = std::move(written);
+    }
     return report;
 }

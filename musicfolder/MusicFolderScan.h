@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "FolderLibrary.h"
+
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
 #include <QThreadPool>
 
 #include <functional>
+#include <memory>
 
 // One pass over a music folder: the files found, their tags read where they are new or changed, and the library
 // written into Pellisor's data folder when it would say something new. Runs on the thread that calls it; tags are
@@ -14,6 +17,26 @@
 class MusicFolderScan
 {
 public:
+    // The library file as this process last wrote or read it. A rescan that finds the file just as it was then takes
+    // the previous tracks from here rather than reading them all back (for 10,000 songs, reading costs more than the
+    // walk). The file stays the only store: whatever changed it since (a hand edit, a restored copy, another
+    // Pellisor) shows in its stamp, and then it is read.
+    struct LastLibrary
+    {
+        struct Stamp
+        {
+            quint64 device = 0;
+            quint64 inode = 0; // a library written anew is a new file, renamed over the old one
+            qint64 size = 0;
+            qint64 modifiedNs = 0;
+            bool operator==(const Stamp &) const = default;
+        };
+
+        QString path;
+        Stamp stamp;
+        FolderLibrary library;
+    };
+
     struct Report
     {
         QString folder;
@@ -31,6 +54,8 @@ public:
         QStringList folders; // every folder the scan entered, for watching
         // The playlists, watched too: a playlist edited in place changes no folder.
         QStringList playlistFiles;
+        // What the library file holds after this scan, for the next one; empty where that is not known.
+        std::shared_ptr<const LastLibrary> library;
     };
 
     // Called now and then from any thread with the files whose tags are read so far, and how many are to be read.
@@ -39,7 +64,9 @@ public:
     // The file the library of a music folder is written to, in Pellisor's data folder.
     static QString libraryPath();
 
-    static Report run(const QString &folder, const QString &libraryPath, const Progress &progress = {},
+    // `last`: the previous scan's Report::library, if any.
+    static Report run(const QString &folder, const QString &libraryPath,
+                      std::shared_ptr<const LastLibrary> last = {}, const Progress &progress = {},
                       QThreadPool *pool = QThreadPool::globalInstance());
 };
 

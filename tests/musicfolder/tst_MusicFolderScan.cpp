@@ -7,9 +7,16 @@
 #include "SongLocation.h"
 
 #include <QFile>
+#include <QProcess>
+#include <QSaveFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <utime.h>
 
@@ -48,6 +55,8 @@ private slots:
     void playlistEntries_data();
     void playlistEntries();
     void leavesOutWhatItCannotServe();
+    void badInput_data();
+    void badInput();
 };
 
 void tst_MusicFolderScan::fileUrlDecodesToThePath_data()
@@ -80,6 +89,8 @@ void tst_MusicFolderScan::rescanKeepsIds_data()
     QTest::addRow("a file rewritten") << "touch" << true << 1;
     QTest::addRow("a file removed") << "remove" << true << 0;
     QTest::addRow("a file renamed") << "rename" << true << 1;
+    // The library kept in memory is not the file's any more: the file's IDs are the ones kept.
+    QTest::addRow("the library edited, then a file added") << "edit" << true << 1;
 }
 
 void tst_MusicFolderScan::rescanKeepsIds()
@@ -91,8 +102,9 @@ void tst_MusicFolderScan::rescanKeepsIds()
     const QString folder = dir.filePath("music"), library = dir.filePath("data/library.xml");
     makeFile(folder + "/b.mp3");
     makeFile(folder + "/sub/a.mp3");
-    QVERIFY(MusicFolderScan::run(folder, library).written);
-    const QMap<QByteArray, int> before = idsByPath(library);
+    const MusicFolderScan::Report first = MusicFolderScan::run(folder, library);
+    QVERIFY(first.written);
+    QMap<QByteArray, int> before = idsByPath(library);
     QCOMPARE(before.size(), 2);
 
     if (change == "add")
@@ -103,7 +115,15 @@ void tst_MusicFolderScan::rescanKeepsIds()
         QVERIFY(QFile::remove(folder + "/b.mp3"));
     else if (change == "rename")
         QVERIFY(QFile::rename(folder + "/b.mp3", folder + "/d.mp3"));
-    const MusicFolderScan::Report report = MusicFolderScan::run(folder, library);
+    if (change == "edit") {
+        FolderLibrary edited = FolderLibrary::read(library).value();
+        edited.tracks[1].trackId = 70000;
+        QSaveFile file(library);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(edited.toXml()) > 0 && file.commit());
+        before = idsByPath(library);
+        makeFile(folder + "/c.mp3");
+    }
+    const MusicFolderScan::Report report = MusicFolderScan::run(folder, library, first.library);
     QCOMPARE(report.written, written);
     QCOMPARE(report.tagsRead, tagsRead);
 
@@ -180,6 +200,66 @@ void tst_MusicFolderScan::leavesOutWhatItCannotServe()
     const MusicFolderScan::Report gone = MusicFolderScan::run(folder, library);
     QVERIFY(!gone.error.isEmpty() && !gone.written);
     QCOMPARE(FolderLibrary::read(library)->tracks.size(), 3);
+}
+
+void tst_MusicFolderScan::badInput_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("songs"); // besides one plain file; -1: the scan fails and the library stands
+    QTest::addColumn<int>("unreadable");
+    QTest::addRow("a socket named song.mp3") << "socket" << 0 << 0;
+    QTest::addRow("a device named song.mp3") << "device" << 0 << 0;
+    QTest::addRow("a folder and a file past the longest path") << "long" << 0 << 2;
+    QTest::addRow("the folder gone while tags are read") << "gone" << -1 << 0;
+    // Last: opened, it would wait for a writer for ever, and only the watchdog would end the test.
+    QTest::addRow("a FIFO named song.mp3") << "fifo" << 0 << 0;
+}
+
+void tst_MusicFolderScan::badInput()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, songs);
+    QFETCH(int, unreadable);
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("music"), library = dir.filePath("data/library.xml");
+    makeFile(folder + "/plain.mp3");
+    const MusicFolderScan::Report first = MusicFolderScan::run(folder, library);
+    const QByteArray song = QFile::encodeName(folder) + "/song.mp3";
+    // Beyond what QDir can remove.
+    const auto removeAll = qScopeGuard([&] { QProcess::execute("rm", {"-rf", folder}); });
+    MusicFolderScan::Progress progress;
+    if (kind == "fifo") {
+        QCOMPARE(::mkfifo(song.constData(), 0644), 0);
+    } else if (kind == "socket") {
+        QCOMPARE(::mknod(song.constData(), S_IFSOCK | 0644, 0), 0);
+    } else if (kind == "device") {
+        if (::mknod(song.constData(), S_IFCHR | 0644, makedev(1, 3)) != 0) // /dev/null's numbers
+            QSKIP("No device nodes can be made here");
+    } else if (kind == "long") {
+        // Made a step at a time: nothing takes a whole path this long.
+        int fd = ::open(QFile::encodeName(folder).constData(), O_DIRECTORY);
+        const QByteArray name(200, 'd');
+        for (qsizetype length = folder.size(); length + 1 + name.size() < PATH_MAX; length += 1 + name.size()) {
+            QCOMPARE(::mkdirat(fd, name.constData(), 0755), 0);
+            const int next = ::openat(fd, name.constData(), O_DIRECTORY);
+            ::close(std::exchange(fd, next));
+        }
+        QCOMPARE(::mkdirat(fd, name.constData(), 0755), 0);
+        QVERIFY(::close(::openat(fd, (name + ".mp3").constData(), O_CREAT | O_WRONLY, 0644)) == 0);
+        ::close(fd);
+    } else if (kind == "gone") {
+        makeFile(folder + "/plain.mp3", "rewritten, so that its tags are read");
+        progress = [&](int, int) { QDir(folder).removeRecursively(); };
+    }
+    const MusicFolderScan::Report report = MusicFolderScan::run(folder, library, first.library, progress);
+    if (songs < 0) {
+        QVERIFY(!report.error.isEmpty() && !report.written);
+        QCOMPARE(FolderLibrary::read(library)->tracks.size(), 1);
+        return;
+    }
+    QVERIFY2(report.error.isEmpty(), qPrintable(report.error));
+    QCOMPARE(report.songs, 1 + songs);
+    QCOMPARE(report.unreadable, unreadable);
 }
 
 QTEST_GUILESS_MAIN(tst_MusicFolderScan)
