@@ -126,8 +126,8 @@ ActivityPanel::ActivityPanel(QWidget *parent)
 void ActivityPanel::showSongList(const QString &peer, qsizetype songs, qint64 msecs)
 {
     const QLocale locale;
-    m_lastList->setText(tr("Last list: %1 songs to %2 in %3 ms, %4")
-                            .arg(locale.toString(qlonglong(songs)), peer, locale.toString(msecs),
+    m_lastList->setText(tr("Last list: %1 to %2 in %3 ms, %4")
+                            .arg(quantity(songs, tr("song"), tr("songs")), peer, locale.toString(msecs),
                                  momentText(QDateTime::currentDateTime())));
 }
 

@@ -10,15 +10,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-
-QString count(qsizetype n)
-{
-    return QLocale().toString(qlonglong(n));
-}
-
-} // namespace
-
 LibraryPanel::LibraryPanel(QWidget *parent)
     : QWidget(parent)
 {
@@ -84,15 +75,17 @@ void LibraryPanel::showLibrary(const LibraryStatus &status)
                               "Choose another, or export the library from iTunes again."));
         break;
     case State::Read:
-        m_details->setText(tr("%1 tracks; read %2").arg(count(status.tracks), momentText(status.readAt)));
+        m_details->setText(
+            tr("%1; read %2").arg(quantity(status.tracks, tr("track"), tr("tracks")), momentText(status.readAt)));
         break;
     }
     const bool read = status.state == State::Read;
     m_chooseLibrary->setVisible(!read && status.state != State::Unknown);
     m_songs->setVisible(read);
+    const QString songs = quantity(status.songs, tr("song"), tr("songs"));
     m_songs->setText(status.missingFiles > 0
-                         ? tr("%1 songs; %2 files not found").arg(count(status.songs), count(status.missingFiles))
-                         : tr("%1 songs for the handset").arg(count(status.songs)));
+                         ? tr("%1; %2 not found").arg(songs, quantity(status.missingFiles, tr("file"), tr("files")))
+                         : tr("%1 for the handset").arg(songs));
     m_chooseMusicFolder->setVisible(read && status.missingFiles > 0);
 }
 

@@ -37,11 +37,9 @@ void LibraryStatusReader::songListReading()
 
 void LibraryStatusReader::songListMade(const SongList &list)
 {
-    SongList songs = list;
-    songs.body.clear(); // the index is all it needs; the bytes are the sender's to let go of
-    start([homePath = m_homePath, musicFolder = m_userMusicFolder(), songs](const LibraryStatus &previous,
-                                                                             const std::atomic<bool> *stop) {
-        return LibrarySurvey::fromList(songs, homePath, musicFolder, previous, stop);
+    start([homePath = m_homePath, musicFolder = m_userMusicFolder(), list](const LibraryStatus &previous,
+                                                                            const std::atomic<bool> *stop) {
+        return LibrarySurvey::fromList(list, homePath, musicFolder, previous, stop);
     });
 }
 

@@ -79,9 +79,9 @@ void MusicFolderPanel::showReport(const MusicFolderScan::Report &report)
         m_found->setText(tr("The library of the last scan keeps serving."));
         return;
     }
-    const QLocale locale;
-    m_found->setText(tr("%1 songs, %2 playlists; scanned %3")
-                         .arg(locale.toString(report.songs), locale.toString(report.playlists),
+    m_found->setText(tr("%1, %2; scanned %3")
+                         .arg(quantity(report.songs, tr("song"), tr("songs")),
+                              quantity(report.playlists, tr("playlist"), tr("playlists")),
                               momentText(QDateTime::currentDateTime())));
     const QString skipped = skippedText(report);
     m_skipped->setText(skipped);

@@ -41,3 +41,8 @@ QString momentText(const QDateTime &moment)
     const QString date = locale.toString(local.date(), QLocale::ShortFormat);
     return QCoreApplication::translate("PanelStyle", "%1 at %2").arg(date, time);
 }
+
+QString quantity(qsizetype n, const QString &one, const QString &many)
+{
+    return QLocale().toString(qlonglong(n)) + u' ' + (n == 1 ? one : many);
+}

@@ -17,3 +17,5 @@ QLabel *hintLabel(const QString &text, QWidget *parent);
 QLabel *plainLabel(QWidget *parent);
 // "today at 14:05" or a date and time, in the user's locale and time zone.
 QString momentText(const QDateTime &moment);
+// "1 song", "12,345 songs": a number in the user's locale, with the noun that fits it.
+QString quantity(qsizetype n, const QString &one, const QString &many);

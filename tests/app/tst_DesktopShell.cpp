@@ -6,6 +6,7 @@
 #include "HTTPServer.h"
 #include "LibraryMenu.h"
 #include "LibraryPreferences.h"
+#include "LibraryStatusReader.h"
 #include "LibraryWriter.h"
 #include "LoopbackClient.h"
 #include "LoopbackServer.h"
@@ -76,7 +77,10 @@ private:
     // The application's wiring between endpoints and window, as main() makes it.
     void connectWindow(MainWindow &window)
     {
-        connect(&m_library, &MusicLibrary::songListMade, &window, &MainWindow::refreshLibrary);
+        connect(&m_library, &MusicLibrary::songListReading, window.libraryStatusReader(),
+                &LibraryStatusReader::songListReading);
+        connect(&m_library, &MusicLibrary::songListMade, window.libraryStatusReader(),
+                &LibraryStatusReader::songListMade);
         connect(&m_activity, &EndpointActivity::songListSent, &window, &MainWindow::showSongList);
         connect(&m_activity, &EndpointActivity::songListFailed, &window, &MainWindow::showSongListFailure);
         connect(&m_activity, &EndpointActivity::downloadRefused, &window, &MainWindow::showRefusal);
@@ -134,6 +138,12 @@ void tst_DesktopShell::panelsTellTheState_data()
     QTest::addRow("vanished, then a list")
         << threeSongs << QStringList{} << QByteArrayList{"-Library.xml", "/getSongList"}
         << QStringList{"libraryDetails", "^No iTunes library here", "librarySongs", "hidden"};
+    // What the handset just got, without a second read of the library: here the one song of its playlist.
+    QTest::addRow("a handset's own list")
+        << libraryXml({{1, "One", {}, {}, "file://MEDIA/1.mp3"}, {2, "Two", {}, {}, "file://MEDIA/2.mp3"}},
+                      {{"BlackBerry", {2}}})
+        << QStringList{"1.mp3"} << QByteArrayList{"/getSongList?device=bb10"}
+        << QStringList{"librarySongs", "^1 song; 1 file not found$"};
     QTest::addRow("failed list") << QByteArray() << QStringList{} << QByteArrayList{"/getSongList"}
                                  << QStringList{"lastSongList", "^Last list: none sent to 127.0.0.1, today at .*It "
                                                                 "was told: Couldn't find iTunes Library XML file"};
