@@ -89,6 +89,7 @@ void tst_MusicFolderScan::rescanKeepsIds_data()
     QTest::addRow("a file rewritten") << "touch" << true << 1;
     QTest::addRow("a file removed") << "remove" << true << 0;
     QTest::addRow("a file renamed") << "rename" << true << 1;
+    QTest::addRow("every file gone, as from a drive not mounted") << "empty" << false << 0;
     // The library kept in memory is not the file's any more: the file's IDs are the ones kept.
     QTest::addRow("the library edited, then a file added") << "edit" << true << 1;
 }
@@ -115,6 +116,8 @@ void tst_MusicFolderScan::rescanKeepsIds()
         QVERIFY(QFile::remove(folder + "/b.mp3"));
     else if (change == "rename")
         QVERIFY(QFile::rename(folder + "/b.mp3", folder + "/d.mp3"));
+    else if (change == "empty")
+        QVERIFY(QFile::remove(folder + "/b.mp3") && QFile::remove(folder + "/sub/a.mp3"));
     if (change == "edit") {
         FolderLibrary edited = FolderLibrary::read(library).value();
         edited.tracks[1].trackId = 70000;
