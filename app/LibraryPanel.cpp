@@ -2,6 +2,7 @@
 #include "LibraryPanel.h"
 
 #include "ElidedLabel.h"
+#include "MusicFolderScan.h"
 #include "PanelStyle.h"
 
 #include <QGridLayout>
@@ -64,6 +65,11 @@ void LibraryPanel::showLibrary(const LibraryStatus &status)
     switch (status.state) {
     case State::Unknown: m_details->setText(tr("Reading the library…")); break;
     case State::NotFound:
+        if (status.path == MusicFolderScan::libraryPath()) {
+            m_details->setText(tr("Pellisor makes this library from the music folder below: handsets get its songs "
+                                  "once its first scan is done."));
+            break;
+        }
         m_details->setText(tr("No iTunes library here, so handsets get no songs. Choose the library file you copied "
                               "from iTunes (an .xml file, such as “iTunes Music Library.xml”)."));
         break;
@@ -80,7 +86,9 @@ void LibraryPanel::showLibrary(const LibraryStatus &status)
         break;
     }
     const bool read = status.state == State::Read;
-    m_chooseLibrary->setVisible(!read && status.state != State::Unknown);
+    const bool folderScanUnderWay =
+        status.state == State::NotFound && status.path == MusicFolderScan::libraryPath();
+    m_chooseLibrary->setVisible(!read && status.state != State::Unknown && !folderScanUnderWay);
     m_songs->setVisible(read);
     const QString songs = quantity(status.songs, tr("song"), tr("songs"));
     m_songs->setText(status.missingFiles > 0

@@ -11,6 +11,7 @@
 #include "LoopbackClient.h"
 #include "LoopbackServer.h"
 #include "MainWindow.h"
+#include "MusicFolderScan.h"
 #include "MusicLibrary.h"
 #include "MyController.h"
 #include "SingleInstance.h"
@@ -65,6 +66,7 @@ private slots:
     void panelsTellTheState_data();
     void panelsTellTheState();
     void unreadablePreferencesMovedAsideFromTheWindow();
+    void folderLibraryBeforeItsFirstScan();
     void downloadSizesInSIUnits();
     void alertListsLikelyHomeNetworkAddresses_data();
     void alertListsLikelyHomeNetworkAddresses();
@@ -99,6 +101,7 @@ private:
 void tst_DesktopShell::initTestCase()
 {
     qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8()); // Pellisor's settings, away from the user's
+    qputenv("XDG_DATA_HOME", m_config.filePath("data").toUtf8()); // and the library it makes of a music folder
     m_server.setEndpointContext(&m_endpoints);
     m_server.start();
 }
@@ -195,6 +198,21 @@ void tst_DesktopShell::panelsTellTheState()
             QTRY_VERIFY2(!widget->isHidden() && text().contains(QRegularExpression(shown[i + 1])),
                          qPrintable(shown[i] + ": " + text()));
     }
+}
+
+// Not a library gone missing, to be chosen again: one on its way.
+void tst_DesktopShell::folderLibraryBeforeItsFirstScan()
+{
+    QString error;
+    QVERIFY(writeFile(MusicFolderScan::libraryPath(), libraryXml({})));
+    QVERIFY(LibraryChoice(home()).chooseLibrary(MusicFolderScan::libraryPath(), &error));
+    QVERIFY(QFile::remove(MusicFolderScan::libraryPath()));
+    HTTPServer idle(loopbackOptions());
+    MainWindow window(&idle, home());
+    QSignalSpy read(&window, &MainWindow::libraryShown);
+    QVERIFY(read.wait());
+    QVERIFY(window.findChild<QLabel *>("libraryDetails")->text().startsWith("Pellisor makes this library"));
+    QVERIFY(window.findChild<QPushButton *>("chooseLibrary")->isHidden());
 }
 
 void tst_DesktopShell::unreadablePreferencesMovedAsideFromTheWindow()
