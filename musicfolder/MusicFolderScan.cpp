@@ -113,8 +113,7 @@ MusicFolderScan::Report MusicFolderScan::run(const QString &folder, const QStrin
     // A drive that is not mounted leaves its mount point an empty folder. Written as it looks, the library would
     // lose every track's ID, which handsets hold on to; a folder emptied on purpose is rare by comparison.
     if (walk.files.isEmpty() && walk.playlists.isEmpty() && previous && !previous->tracks.isEmpty()) {
-        report.error = QStringLiteral("The folder %1 is empty now. If its music is on a drive, connect it; the "
-                                      "library of the last scan keeps serving.").arg(folder);
+        report.error = QStringLiteral("The folder %1 is empty now. If its music is on a drive, connect it.").arg(folder);
         report.library = lastLibrary;
         return report;
     }
